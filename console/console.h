@@ -1,0 +1,28 @@
+// Console conventions shared by both tools: prompts, key wait, failure reports, hex conversion.
+#pragma once
+
+#include <cstdint>
+
+class C_ZANTO_EXTCMD_IF;
+
+// printf-style output to the console.
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Asks until a line is a decimal number in [min, max] and returns it. Only digits pass; the
+// value saturates at 2147483647 before it is judged.
+int PromptNumber(const char* message, int min, int max);
+
+// Asks until a line has an acceptable length (mode 0: exactly maxLength characters; any other
+// mode: 1 to maxLength) and copies it with its terminator into out, which holds maxLength + 1.
+int PromptText(char* out, int maxLength, const char* message, int mode);
+
+// Waits for one key press, without echo, and discards it.
+void WaitKey();
+
+// Converts count hexadecimal digit characters into count / 2 bytes (one more for an odd count);
+// a character that is no hex digit counts as 0. Bytes beyond those are left untouched.
+void HexToBytes(const char* text, int count, std::uint8_t* out);
+
+// The two failure report forms: the object's last error code, and an adapter's result byte.
+void PrintErrorCode(C_ZANTO_EXTCMD_IF& extcmd);
+void PrintResultFailure(std::uint8_t result);

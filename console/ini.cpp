@@ -1,0 +1,98 @@
+// INI parsing and look-up.
+#include "console/ini.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+namespace console {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+IniFile IniFile::Load(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream text;
+  text << in.rdbuf();
+  return Parse(text.str());
+}
+
+IniFile IniFile::Parse(std::string_view text) {
+  IniFile ini;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      ini.sections_.push_back({std::string(Trim(line.substr(1, close == line.npos ? line.npos
+                                                                                   : close - 1))),
+                               {}});
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (ini.sections_.empty() || eq == std::string_view::npos) continue;
+    ini.sections_.back().keys.emplace_back(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
+  }
+  return ini;
+}
+
+bool IniFile::Find(std::string_view section, std::string_view key,
+                   std::string_view& value) const {
+  // Only the first section of a name is consulted, as the system's profile reader does.
+  const auto s = std::find_if(sections_.begin(), sections_.end(),
+                              [&](const Section& x) { return SameName(x.name, section); });
+  if (s == sections_.end()) return false;
+  const auto k = std::find_if(s->keys.begin(), s->keys.end(),
+                              [&](const auto& x) { return SameName(x.first, key); });
+  if (k == s->keys.end()) return false;
+  value = k->second;
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return true;
+}
+
+std::string IniFile::GetString(std::string_view section, std::string_view key,
+                               std::string_view fallback, std::size_t keep) const {
+  std::string_view value;
+  if (!Find(section, key, value)) value = fallback;
+  return std::string(value.substr(0, keep));
+}
+
+std::int32_t IniFile::GetInt(std::string_view section, std::string_view key,
+                             std::int32_t fallback) const {
+  std::string_view v;
+  if (!Find(section, key, v)) return fallback;
+  bool negative = false;
+  if (!v.empty() && (v.front() == '+' || v.front() == '-')) {
+    negative = v.front() == '-';
+    v.remove_prefix(1);
+  }
+  std::uint32_t value = 0;
+  for (const char c : v) {
+    if (c < '0' || c > '9') break;
+    value = value * 10u + static_cast<std::uint32_t>(c - '0');
+  }
+  return static_cast<std::int32_t>(negative ? 0u - value : value);
+}
+
+}  // namespace console

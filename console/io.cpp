@@ -1,0 +1,50 @@
+// Standard input and output as the tools' console.
+#include "console/io.h"
+
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/terminal.h"
+
+namespace console {
+namespace {
+
+class StdioConsole final : public ConsoleIo {
+ public:
+  Line ReadLine(std::string& line) override {
+    line.clear();
+    bool tooLong = false;
+    int c;
+    while ((c = std::getc(stdin)) != EOF && c != '\n') {
+      if (line.size() <= kMaxLine) {
+        line.push_back(static_cast<char>(c));
+      } else {
+        tooLong = true;  // keep consuming the line, but hold no more of it
+      }
+    }
+    if (c == EOF && line.empty() && !tooLong) return Line::Ended;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return tooLong || line.size() > kMaxLine ? Line::TooLong : Line::Ok;
+  }
+
+  int ReadKey() override { return plat::ReadKey(); }
+
+  void Write(std::string_view text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  void Pause(std::uint32_t milliseconds) override { plat::SleepMs(milliseconds); }
+};
+
+StdioConsole g_stdio;
+ConsoleIo* g_current = &g_stdio;
+
+}  // namespace
+
+ConsoleIo& Io() { return *g_current; }
+
+ScopedIo::ScopedIo(ConsoleIo& io) : previous_(g_current) { g_current = &io; }
+ScopedIo::~ScopedIo() { g_current = previous_; }
+
+}  // namespace console

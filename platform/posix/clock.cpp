@@ -1,0 +1,25 @@
+// Monotonic millisecond ticks and pauses.
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace plat {
+
+std::uint32_t TickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                  static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);  // wraps at 2^32 like the system tick counter
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace plat

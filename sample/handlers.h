@@ -1,0 +1,18 @@
+// The maintenance tool's menu handlers and the status print-out they share.
+#pragma once
+
+#include <cstdint>
+
+class C_ZANTO_EXTCMD_IF;
+
+// Sizes of the answer records.
+inline constexpr int STATUS_RECORD_SIZE = 120;
+inline constexpr int IDENTITY_RECORD_SIZE = 40;
+
+int GetStatus(C_ZANTO_EXTCMD_IF& extcmd);
+int InfoResolution(C_ZANTO_EXTCMD_IF& extcmd);
+int PlcRemote(C_ZANTO_EXTCMD_IF& extcmd);
+int UpdateFirmware(C_ZANTO_EXTCMD_IF& extcmd);
+
+// Prints one status record (the adapter's own, or a remote adapter's).
+void PrintStatusRecord(const std::uint8_t* record);
