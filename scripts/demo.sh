@@ -3,8 +3,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
-cmake -S "$root" --preset release >/dev/null
-cmake --build --preset release >/dev/null
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"
