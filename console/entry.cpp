@@ -56,27 +56,31 @@ int MenuLoop(C_ZANTO_EXTCMD_IF& extcmd, const ToolDefinition& tool) {
 
 }  // namespace
 
-int RunTool(const ToolDefinition& tool) {
-  auto extcmd = std::make_unique<C_ZANTO_EXTCMD_IF>(tool.timeoutMs);
-  const LinkConfig config = ReadLinkConfig(IniFile::Load(kConfigFile), tool.lineFormatKeys);
+int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile& ini) {
+  const LinkConfig config = ReadLinkConfig(ini, tool.lineFormatKeys);
   int status = 0;
   try {
-    OpenLink(*extcmd, config);
-    status = MenuLoop(*extcmd, tool);
+    OpenLink(extcmd, config);
+    status = MenuLoop(extcmd, tool);
   } catch (const InputEnded&) {
     status = 0;  // input ended at the link prompt or the main menu
   }
-  switch (extcmd->GetConnectType()) {
+  switch (extcmd.GetConnectType()) {
     case CONNECT_ETHER:
-      extcmd->CloseEther();
+      extcmd.CloseEther();
       break;
     case CONNECT_SERIAL:
-      extcmd->CloseSerial();
+      extcmd.CloseSerial();
       break;
     default:
       break;
   }
   return status;
+}
+
+int RunTool(const ToolDefinition& tool) {
+  const auto extcmd = std::make_unique<C_ZANTO_EXTCMD_IF>(tool.timeoutMs);
+  return RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
 }
 
 }  // namespace console

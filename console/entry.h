@@ -43,7 +43,13 @@ struct ToolDefinition {
 };
 
 // Runs a tool from start-up to shut-down and returns its exit status: 0 after menu entry 0 or
-// when input ends at the tool's own prompts, 1 when input ends inside a menu handler.
+// when input ends at the tool's own prompts, 1 when input ends inside a menu handler. The
+// command interface object is made here with the tool's time-out, and "sample.ini" is read
+// from the working directory.
 int RunTool(const ToolDefinition& tool);
+
+// The same run on an object and a configuration the caller provides (tests put a simulated
+// link there); the object is not destroyed here.
+int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile& ini);
 
 }  // namespace console

@@ -3,7 +3,12 @@
 
 #include <cstdint>
 
+#include "console/entry.h"
+
 class C_ZANTO_EXTCMD_IF;
+
+// The maintenance tool as the shared entry runs it: time-out 5000 ms, serial line fixed at 8N1.
+const console::ToolDefinition& SampleTool();
 
 // Sizes of the answer records.
 inline constexpr int STATUS_RECORD_SIZE = 120;

@@ -1,21 +1,5 @@
 // The maintenance tool: status, identity, remote status and firmware update of an adapter.
-#include <array>
-
 #include "console/entry.h"
 #include "sample/handlers.h"
 
-namespace {
-
-constexpr std::array<console::MenuHandler, 4> kHandlers = {GetStatus, InfoResolution, PlcRemote,
-                                                           UpdateFirmware};
-
-}  // namespace
-
-int main() {
-  const console::ToolDefinition tool{
-      5000, false,
-      "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
-      " 4. Update Firmware\n 0. Quit\n\nInput number --> ",
-      kHandlers};
-  return console::RunTool(tool);
-}
+int main() { return console::RunTool(SampleTool()); }
