@@ -25,10 +25,14 @@ class ScriptedConsole final : public console::ConsoleIo {
   Line ReadLine(std::string& line) override;
   int ReadKey() override;
   void Write(std::string_view text) override { output.append(text); }
-  void Pause(std::uint32_t milliseconds) override { pauses.push_back(milliseconds); }
+  void Pause(std::uint32_t milliseconds) override {
+    pauses.push_back(milliseconds);
+    pauseAt.push_back(output.size());
+  }
 
   std::string output;
   std::vector<std::uint32_t> pauses;
+  std::vector<std::size_t> pauseAt;  // output length when each pause began
   std::size_t Unread() const { return input_.size() - pos_; }
 
  private:
