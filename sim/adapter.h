@@ -1,4 +1,8 @@
 // The emulated adapter's protocol core: one request frame in, the answer frame (or none) out; no I/O.
+//
+// Transports strip their link wrapping, hand the bare frame to Adapter::Handle, and wrap the
+// Reply's frame for the way back after its delay. New commands are rows of the command table
+// in adapter.cpp.
 #pragma once
 
 #include <array>
@@ -89,7 +93,8 @@ struct AdapterProfile {
 };
 
 // Faults on demand. Frame faults change the answer itself; delivery faults tell the transport
-// how to mangle the answer on its way (see Delivery).
+// how to damage the answer on its way (see Delivery). Each transport (UDP here; a serial one
+// wraps the same answers in its own line encoding) carries out the deliveries it can.
 enum class FaultKind {
   Result,            // answer with result byte `value` (commands that carry a result byte)
   NoAnswer,          // stay silent

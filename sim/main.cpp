@@ -28,6 +28,7 @@ struct Settings {
   sim::UdpServer::Options udp{"127.0.0.2", 49152, "127.0.0.3"};
   sim::AdapterProfile profile;
   std::vector<sim::Fault> faults;
+  std::vector<std::pair<sim::Mac, std::uint8_t>> remotes;  // MAC address, result
   std::string firmwareOut;
   long parentPid = 0;
   bool verbose = false;
@@ -114,6 +115,26 @@ bool AddValueFault(Settings& s, sim::FaultKind kind, std::string_view text, std:
   return value && AddFault(s, kind, pair->first, static_cast<int>(*value));
 }
 
+// The answer damages that --fault names.
+std::optional<sim::FaultKind> DamageKind(std::string_view name) {
+  static constexpr std::pair<std::string_view, sim::FaultKind> kKinds[] = {
+      {"echo-code", sim::FaultKind::EchoRequestCode},
+      {"bad-preamble", sim::FaultKind::BadPreamble},
+      {"bad-frame-type", sim::FaultKind::BadFrameType},
+      {"bad-direction", sim::FaultKind::BadDirection},
+      {"bad-magic", sim::FaultKind::BadMagic},
+      {"no-text-end", sim::FaultKind::NoTextEnd},
+      {"short", sim::FaultKind::ShortDatagram},
+      {"empty", sim::FaultKind::EmptyDatagram},
+      {"oversize", sim::FaultKind::OversizeDatagram},
+      {"other-address", sim::FaultKind::OtherAddress},
+  };
+  for (const auto& [key, kind] : kKinds) {
+    if (key == name) return kind;
+  }
+  return std::nullopt;
+}
+
 struct Option {
   const char* name;  // nullptr: a heading of the help text
   const char* argument;
@@ -130,6 +151,9 @@ const std::vector<Option>& Options() {
        [](S& s, V v) { return (s.udp.address = v, true); }},
       {"--port", "N", "UDP port, the one in the tool's \"sample.ini\" (default 49152)",
        [](S& s, V v) { return SetNumber(s.udp.port, v, 65535); }},
+      {"--other-address", "A.B.C.D",
+       "where answers of the other-address fault come from (default 127.0.0.3)",
+       [](S& s, V v) { return (s.udp.otherAddress = v, true); }},
       {nullptr, nullptr, "The adapter it pretends to be (Get Status, PLC Info Resolution):", nullptr},
       {"--mode", "master|terminal", "runs as the network's master or as a terminal (default master)",
        [](S& s, V v) { return SetChoice(s.profile.status.master, v, "master", "terminal"); }},
@@ -167,20 +191,15 @@ const std::vector<Option>& Options() {
        [](S& s, V v) { return SetNumber(s.profile.identity.optionFlag, v, 0xFFFFFFFF); }},
       {nullptr, nullptr, "Other adapters of its powerline network (PLC Remote):", nullptr},
       {"--remote", "HEX12[=CODE]",
-       "an authenticated terminal with this MAC address; with CODE it refuses Get Status with\n"
-       "that result. A MAC address not listed gets relay result 2, a nested request other\n"
-       "than Get Status relay result 3.",
+       "an authenticated terminal with this MAC address, with this adapter's versions and\n"
+       "link values; with CODE it refuses Get Status with that result. A MAC address not\n"
+       "listed gets relay result 2, a nested request other than Get Status relay result 3.",
        [](S& s, V v) {
          const auto pair = Pair(v);
-         sim::RemoteAdapter remote;
-         remote.status = s.profile.status;
-         remote.status.master = false;
-         remote.status.authenticated = true;
-         remote.status.masterMac = s.profile.status.mac;
          const auto mac = MacText(pair ? pair->first : v);
-         if (!mac || (pair && !SetNumber(remote.result, pair->second, 255))) return false;
-         remote.status.mac = *mac;
-         s.profile.remotes[*mac] = remote;
+         std::uint8_t result = 0;
+         if (!mac || (pair && !SetNumber(result, pair->second, 255))) return false;
+         s.remotes.emplace_back(*mac, result);
          return true;
        }},
       {nullptr, nullptr, "Firmware update:", nullptr},
@@ -214,12 +233,23 @@ const std::vector<Option>& Options() {
        "Faults, for tests and training. COMMAND is status, info, relay, firmware, system,\n"
        "restart, or all:",
        nullptr},
-      {"--result", "COMMAND=CODE", "refuse the command with this result byte (1 to 255)",
+      {"--result", "COMMAND=CODE", "refuse the command with this result byte (1 to 255; the system\n"
+       "command has no result byte)",
        [](S& s, V v) { return AddValueFault(s, sim::FaultKind::Result, v, 255); }},
       {"--no-answer", "COMMAND", "never answer the command (the tool reports Failure:10009)",
        [](S& s, V v) { return AddFault(s, sim::FaultKind::NoAnswer, v, 0); }},
       {"--delay", "COMMAND=MS", "answer the command MS milliseconds late",
        [](S& s, V v) { return AddValueFault(s, sim::FaultKind::Delay, v, 600000); }},
+      {"--fault", "KIND=COMMAND",
+       "damage the answers to the command; KIND is echo-code (the request's code),\n"
+       "bad-preamble, bad-frame-type, bad-direction, bad-magic, no-text-end (system\n"
+       "command text without its end), short (9 bytes), empty, oversize (5000 bytes) or\n"
+       "other-address (answered from --other-address)",
+       [](S& s, V v) {
+         const auto pair = Pair(v);
+         const auto kind = pair ? DamageKind(pair->first) : std::nullopt;
+         return kind && AddFault(s, *kind, pair->second, 0);
+       }},
       {nullptr, nullptr, "Other:", nullptr},
       {"--parent-pid", "PID", "stop as soon as the process PID has ended",
        [](S& s, V v) {
@@ -321,6 +351,15 @@ int main(int argc, char** argv) {
   if (settings.help) {
     PrintHelp();
     return 0;
+  }
+  // Remote adapters are terminals of this adapter's network, with its versions and link values.
+  for (const auto& [mac, result] : settings.remotes) {
+    sim::RemoteAdapter remote{settings.profile.status, result};
+    remote.status.master = false;
+    remote.status.authenticated = true;
+    remote.status.mac = mac;
+    remote.status.masterMac = settings.profile.status.mac;
+    settings.profile.remotes[mac] = remote;
   }
   if (!settings.firmwareOut.empty()) {
     settings.profile.firmware.onImage = [path = settings.firmwareOut](

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+
 #include "extcmd/zanto_extcmd_if.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
@@ -29,7 +31,8 @@ TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {
   const std::string p = std::to_string(port);
   PtyProcess emulator({EMULATOR_PROGRAM,
                        {"--address", kAdapterAddress, "--port", p, "--mode", "terminal",
-                        "--authenticated=no", "--mac", "0a0b0c0d0e0f", "--result", "restart=6"},
+                        "--authenticated=no", "--mac", "0a0b0c0d0e0f", "--result", "restart=6",
+                        "--remote", "020000000001", "--main-version", "MAIN 9"},
                        {},
                        {}});
   ASSERT_TRUE(emulator.Expect("answering on 127.0.0.2:" + p)) << emulator.Output();
@@ -44,6 +47,18 @@ TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {
   EXPECT_EQ(record[9], 0) << "not authenticated";
   EXPECT_EQ(record[10], 0x0A);
   EXPECT_EQ(record[15], 0x0F);
+  // The remote adapter: a terminal of this one, with the versions given after it too.
+  link.MakeCommand(CMD_RELAY, 1440);
+  const std::uint8_t remote[6] = {0x02, 0, 0, 0, 0, 0x01};
+  std::copy(remote, remote + 6, link.GetData() + 4);
+  link.MakeRelayCommand(CMD_GET_STATUS, 4);
+  ASSERT_EQ(link.Transact(0), 1);
+  EXPECT_EQ(link.GetData()[0], 0);
+  const std::uint8_t* remoteRecord = link.GetData() + 48;
+  EXPECT_EQ(remoteRecord[10 + 5], 0x01);
+  EXPECT_EQ(remoteRecord[114 + 5], 0x0F) << "its master is the local adapter";
+  EXPECT_STREQ(reinterpret_cast<const char*>(remoteRecord + 16), "MAIN 9");
+
   link.MakeCommand(CMD_RESET_SYS, 4);
   ASSERT_EQ(link.Transact(0), 1);
   EXPECT_EQ(link.GetData()[0], 6);
