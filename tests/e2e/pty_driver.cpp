@@ -157,14 +157,23 @@ void PtyProcess::SendLine(std::string_view line) {
   Write(bytes);
 }
 
-bool PtyProcess::SendKey(char key, std::chrono::milliseconds wait) {
+bool PtyProcess::WaitForKeyMode(std::chrono::milliseconds wait) {
   const auto deadline = Clock::now() + wait;
   for (;;) {
     termios t{};
-    if (tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) == 0) break;
+    if (tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) == 0) return true;
     if (Clock::now() >= deadline) return false;
     Pump(std::min(deadline, Clock::now() + 5ms));
   }
+}
+
+bool PtyProcess::InLineMode() const {
+  termios t{};
+  return tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) != 0 && (t.c_lflag & ECHO) != 0;
+}
+
+bool PtyProcess::SendKey(char key, std::chrono::milliseconds wait) {
+  if (!WaitForKeyMode(wait)) return false;
   Write(std::string_view(&key, 1));
   return true;
 }

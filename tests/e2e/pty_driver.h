@@ -54,8 +54,12 @@ class PtyProcess {
 
   // Types the line and Enter (a carriage return, as a keyboard sends it).
   void SendLine(std::string_view line);
-  // Waits until the program reads single keys (the terminal has left line mode), then presses
-  // the key. False when the program did not ask for a key in time.
+  // Waits until the program reads single keys (the terminal has left line mode). False when
+  // the program did not ask for a key in time.
+  bool WaitForKeyMode(std::chrono::milliseconds wait = kDefaultWait);
+  // Line editing and echo are on, as a terminal is left for the shell.
+  bool InLineMode() const;
+  // Waits for key mode as above, then presses the key.
   bool SendKey(char key, std::chrono::milliseconds wait = kDefaultWait);
   // Ctrl-D: ends input when typed at the start of a line.
   void SendEof();

@@ -1,7 +1,15 @@
 // The maintenance tool as a technician runs it: a terminal, "sample.ini", and an adapter on UDP.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "extcmd/frame.h"
@@ -238,6 +246,85 @@ TEST_F(SampleOverUdp, WaitKeyTakesOneKeyWithoutEcho) {
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
   EXPECT_EQ(tool_->Unconsumed(), "0\n");
+}
+
+struct SignalCase {
+  const char* name;
+  int signo;
+};
+
+class SignalDuringKeyWait : public SampleOverUdp, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(SignalDuringKeyWait, RestoresTheTerminalAndTakesItsCourse) {
+  StartAtMenu();
+  UpToKeyPrompt("1");
+  ASSERT_TRUE(tool_->WaitForKeyMode());
+  ASSERT_FALSE(tool_->InLineMode());
+  ASSERT_EQ(kill(tool_->Pid(), GetParam().signo), 0);
+  EXPECT_EQ(tool_->WaitExit(), -GetParam().signo);
+  EXPECT_TRUE(tool_->InLineMode());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, SignalDuringKeyWait,
+                         ::testing::Values(SignalCase{"Interrupt", SIGINT},
+                                           SignalCase{"Terminate", SIGTERM},
+                                           SignalCase{"Hangup", SIGHUP}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
+  StartAtMenu();
+  tool_->SendLine("2");
+  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  tool_->SendEof();
+  EXPECT_EQ(tool_->WaitExit(), 1);
+  EXPECT_EQ(scene_.adapter.RequestCount(), 0u);
+}
+
+// Runs the program in the scene's folder with standard input from a file instead of a terminal,
+// as a script would; returns its exit status and what it printed.
+std::pair<int, std::string> RunWithInput(const ToolScene& scene, const std::string& input) {
+  const auto dir = scene.scratch.Path();
+  std::ofstream(dir / "input.txt", std::ios::binary) << input;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, (dir / "input.txt").c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, (dir / "output.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  char program[] = SAMPLE_PROGRAM;
+  char* argv[] = {program, nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return {-1, "spawn failed"};
+  // Bounded: the tool ends when its input does.
+  int status = 0;
+  for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(50000);
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return {-1, "did not end"};
+  }
+  std::ostringstream out;
+  out << std::ifstream(dir / "output.txt", std::ios::binary).rdbuf();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.str()};
+}
+
+TEST(SampleFromAFile, ALineBeyondTheLineBufferIsRejectedWholeAndNotCutShort) {
+  ToolScene scene;
+  // 4999 zeros and a 1 would read as 1 (Get Status) if the line were cut short.
+  const auto [status, output] = RunWithInput(scene, "0\n" + std::string(4999, '0') + "1\n0\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(output, kLinkPrompt + kMenu + kRejected + kMenu);
+  EXPECT_EQ(scene.adapter.RequestCount(), 0u);
+}
+
+TEST(SampleFromAFile, KeyWaitTakesOneByteAndCrLfLinesWork) {
+  ToolScene scene;
+  const auto [status, output] = RunWithInput(scene, "0\r\n1\r\nk0\r\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(scene.adapter.RequestCount(), 1u);
+  EXPECT_NE(output.find(" Press any key" + kMenu), std::string::npos) << output;
 }
 
 }  // namespace
