@@ -28,7 +28,11 @@ class KeyModeGuard {
     sa.sa_handler = NoteSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no SA_RESTART: the read must come back when a signal arrives
-    for (int i = 0; i < 3; ++i) sigaction(kWatchedSignals[i], &sa, &previous_[i]);
+    for (int i = 0; i < 3; ++i) {
+      sigaction(kWatchedSignals[i], nullptr, &previous_[i]);
+      // A signal the tool was told to ignore stays ignored.
+      if (previous_[i].sa_handler != SIG_IGN) sigaction(kWatchedSignals[i], &sa, nullptr);
+    }
     if (ok_) {
       termios raw = saved_;
       raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
