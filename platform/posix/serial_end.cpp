@@ -1,8 +1,9 @@
-// Pseudo-terminal pairs that stand in for a serial line.
-#include "platform/serial_pty.h"
+// The far end of a serial line: pseudo-terminal pairs and serial devices.
+#include "platform/serial_end.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/posix/serial_termios.h"
 
 namespace plat {
 namespace {
@@ -23,7 +25,7 @@ int Remaining(std::uint32_t start, std::int32_t timeoutMs) {
 
 }  // namespace
 
-std::unique_ptr<SerialPty> SerialPty::Create() {
+std::unique_ptr<SerialEnd> SerialEnd::CreatePty() {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (master < 0) return nullptr;
   char name[128];
@@ -45,35 +47,52 @@ std::unique_ptr<SerialPty> SerialPty::Create() {
   constexpr std::string_view kDev = "/dev/";
   std::string_view path(name);
   if (path.starts_with(kDev)) path.remove_prefix(kDev.size());
-  return std::make_unique<SerialPty>(Token{}, master, keeper, std::string(path));
+  return std::make_unique<SerialEnd>(Token{}, master, keeper, std::string(path));
 }
 
-SerialPty::SerialPty(Token, int master, int keeper, std::string portName)
-    : master_(master), keeper_(keeper), portName_(std::move(portName)) {}
-
-SerialPty::~SerialPty() {
-  close(keeper_);
-  close(master_);
+std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
+                                                 const SerialLineSettings& settings) {
+  const std::string path = SerialDevicePath(portName);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  termios t{};
+  if (tcgetattr(fd, &t) == 0) {
+    posix::ApplyLineSettings(t, settings);
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  return std::make_unique<SerialEnd>(Token{}, fd, -1, portName);
 }
 
-std::size_t SerialPty::Read(std::span<std::uint8_t> dest, std::int32_t timeoutMs) {
+SerialEnd::SerialEnd(Token, int fd, int keeper, std::string portName)
+    : fd_(fd), keeper_(keeper), portName_(std::move(portName)) {}
+
+SerialEnd::~SerialEnd() {
+  if (keeper_ >= 0) close(keeper_);
+  close(fd_);  // also drops a device's lock
+}
+
+std::size_t SerialEnd::Read(std::span<std::uint8_t> dest, std::int32_t timeoutMs) {
   const std::uint32_t start = TickCount();
   for (;;) {
-    const ssize_t got = read(master_, dest.data(), dest.size());
+    const ssize_t got = read(fd_, dest.data(), dest.size());
     if (got > 0) return static_cast<std::size_t>(got);
     if (got < 0 && errno == EINTR) continue;
     if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return 0;
     const int left = Remaining(start, timeoutMs);
     if (left == 0) return 0;
-    pollfd p{master_, POLLIN, 0};
+    pollfd p{fd_, POLLIN, 0};
     poll(&p, 1, left);
   }
 }
 
-bool SerialPty::Write(std::span<const std::uint8_t> bytes, std::int32_t timeoutMs) {
+bool SerialEnd::Write(std::span<const std::uint8_t> bytes, std::int32_t timeoutMs) {
   const std::uint32_t start = TickCount();
   while (!bytes.empty()) {
-    const ssize_t sent = write(master_, bytes.data(), bytes.size());
+    const ssize_t sent = write(fd_, bytes.data(), bytes.size());
     if (sent > 0) {
       bytes = bytes.subspan(static_cast<std::size_t>(sent));
       continue;
@@ -82,7 +101,7 @@ bool SerialPty::Write(std::span<const std::uint8_t> bytes, std::int32_t timeoutM
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
     const int left = Remaining(start, timeoutMs);
     if (left == 0) return false;
-    pollfd p{master_, POLLOUT, 0};
+    pollfd p{fd_, POLLOUT, 0};
     poll(&p, 1, left);
   }
   return true;
