@@ -1,0 +1,369 @@
+// The emulated adapter: request checks, the command table, answers and faults.
+#include "sim/adapter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "extcmd/frame.h"
+
+namespace sim {
+namespace {
+
+// Status record offsets.
+constexpr std::size_t kStRegisteredInfo = 4;
+constexpr std::size_t kStEtherLinkUp = 5;
+constexpr std::size_t kStEtherSpdDpx = 6;
+constexpr std::size_t kStMultipleMode = 8;
+constexpr std::size_t kStAuthenticated = 9;
+constexpr std::size_t kStMacAddress = 10;
+constexpr std::size_t kStMainVersion = 16;
+constexpr std::size_t kStMainVersionSize = 64;
+constexpr std::size_t kStBootVersion = 80;
+constexpr std::size_t kStBootVersionSize = 32;
+constexpr std::size_t kStBeaconStatus = 112;
+constexpr std::size_t kStModeFlags = 113;
+constexpr std::size_t kStMasterMac = 114;
+
+// Identity record offsets.
+constexpr std::size_t kIdMacAddress = 2;
+constexpr std::size_t kIdIpAddress = 8;
+constexpr std::size_t kIdSubnetMask = 12;
+constexpr std::size_t kIdCommandVersion = 16;
+constexpr std::size_t kIdModelName = 20;
+constexpr std::size_t kIdModelNameSize = 16;
+constexpr std::size_t kIdOptionFlag = 36;
+
+// Relay request: the remote adapter's MAC address inside the 20-byte relay header.
+constexpr std::size_t kRelayRemoteMac = 4;
+
+// Firmware block header.
+constexpr std::size_t kFwBlockNumber = 0;
+constexpr std::size_t kFwMoreFollows = 2;
+constexpr std::size_t kFwByteCount = 4;
+constexpr std::size_t kFwImage = 8;
+
+// The answer datagram must fit the tools' 4096-byte buffer behind its 2 leading bytes.
+constexpr std::size_t kMaxAnswerData = 4096 - 2 - frame::kHeaderSize;
+
+constexpr int kDefaultOversize = 5000;
+
+// Copies a text into a fixed span, always leaving room for its terminating NUL.
+void PutText(Bytes& record, std::size_t offset, std::size_t span, const std::string& text) {
+  const std::size_t n = std::min(text.size(), span - 1);
+  std::memcpy(record.data() + offset, text.data(), n);
+}
+
+// A result byte and three zero bytes: the answer of a command that reports only its result.
+Bytes ResultOnly(std::uint8_t result) { return Bytes{result, 0, 0, 0}; }
+
+// The request's data, or nothing when the bytes are no well-formed request frame.
+std::optional<std::span<const std::uint8_t>> RequestData(std::span<const std::uint8_t> f) {
+  if (f.size() < frame::kHeaderSize) return std::nullopt;
+  if (!std::equal(frame::kPreamble.begin(), frame::kPreamble.end(), f.begin()) ||
+      f[frame::kOffFrameType] != frame::kFrameType ||
+      frame::Get16(&f[frame::kOffDirection]) != frame::kDirRequest ||
+      frame::Get32(&f[frame::kOffMagic]) != frame::kMagic ||
+      (frame::Get16(&f[frame::kOffCommand]) & 1) == 0) {
+    return std::nullopt;
+  }
+  const std::size_t frameLength = frame::Get16(&f[frame::kOffFrameLength]);
+  const std::size_t end = frame::kFrameLengthBase + frameLength;
+  if (end < frame::kHeaderSize || end > f.size()) return std::nullopt;
+  return f.subspan(frame::kHeaderSize, end - frame::kHeaderSize);
+}
+
+}  // namespace
+
+const std::array<Adapter::Command, 6> Adapter::kTable = {{
+    {{CMD_GET_STATUS, "status", "Get Status", true}, &Adapter::AnswerStatus},
+    {{CMD_INFO_RESOLUTION, "info", "Info Resolution", true}, &Adapter::AnswerIdentity},
+    {{CMD_RELAY, "relay", "Relay", true}, &Adapter::AnswerRelay},
+    {{CMD_FW_UPDATE, "firmware", "Firmware update", true}, &Adapter::AnswerFirmware},
+    {{CMD_SYSTEMCMD, "system", "System command", false}, &Adapter::AnswerSystemCommand},
+    {{CMD_RESET_SYS, "restart", "Restart", true}, &Adapter::AnswerRestart},
+}};
+
+std::span<const CommandInfo> Commands() {
+  static const auto infos = [] {
+    std::array<CommandInfo, Adapter::kTable.size()> a{};
+    std::transform(Adapter::kTable.begin(), Adapter::kTable.end(), a.begin(),
+                   [](const Adapter::Command& c) { return c.info; });
+    return a;
+  }();
+  return infos;
+}
+
+const CommandInfo* FindCommand(std::uint16_t base) {
+  const auto all = Commands();
+  const auto it = std::find_if(all.begin(), all.end(),
+                               [base](const CommandInfo& c) { return c.base == base; });
+  return it == all.end() ? nullptr : &*it;
+}
+
+const CommandInfo* FindCommand(std::string_view key) {
+  const auto all = Commands();
+  const auto it = std::find_if(all.begin(), all.end(),
+                               [key](const CommandInfo& c) { return key == c.key; });
+  return it == all.end() ? nullptr : &*it;
+}
+
+Bytes StatusRecord(const StatusProfile& p, std::uint8_t result) {
+  Bytes r(kStatusRecordSize, 0);
+  r[0] = result;
+  if (result != kResultOk) return r;
+  r[kStRegisteredInfo] = p.registeredInfo;
+  r[kStEtherLinkUp] = p.etherLinkUp;
+  frame::Put16(&r[kStEtherSpdDpx], p.etherSpdDpx);
+  r[kStMultipleMode] = p.multipleMode;
+  r[kStAuthenticated] = p.authenticated ? 1 : 0;
+  std::copy(p.mac.begin(), p.mac.end(), r.begin() + kStMacAddress);
+  PutText(r, kStMainVersion, kStMainVersionSize, p.mainVersion);
+  PutText(r, kStBootVersion, kStBootVersionSize, p.bootVersion);
+  r[kStBeaconStatus] = p.beaconStatus;
+  r[kStModeFlags] = p.master ? 1 : 0;
+  std::copy(p.masterMac.begin(), p.masterMac.end(), r.begin() + kStMasterMac);
+  return r;
+}
+
+Bytes IdentityRecord(const IdentityProfile& p) {
+  Bytes r(kIdentityRecordSize, 0);
+  std::copy(p.mac.begin(), p.mac.end(), r.begin() + kIdMacAddress);
+  std::copy(p.ip.begin(), p.ip.end(), r.begin() + kIdIpAddress);
+  std::copy(p.subnetMask.begin(), p.subnetMask.end(), r.begin() + kIdSubnetMask);
+  frame::Put32(&r[kIdCommandVersion], p.commandVersion);
+  PutText(r, kIdModelName, kIdModelNameSize, p.modelName);
+  frame::Put32(&r[kIdOptionFlag], p.optionFlag);
+  return r;
+}
+
+Bytes MakeFrame(std::uint16_t direction, std::uint16_t code, std::span<const std::uint8_t> data) {
+  Bytes f(frame::kHeaderSize + data.size(), 0);
+  frame::WriteHeader(f.data(), direction, code);
+  frame::SetLengths(f.data(), static_cast<std::uint32_t>(data.size()));
+  std::copy(data.begin(), data.end(), f.begin() + frame::kHeaderSize);
+  return f;
+}
+
+Adapter::Adapter(AdapterProfile profile) : profile_(std::move(profile)) {}
+
+void Adapter::Configure(const std::function<void(AdapterProfile&)>& change) {
+  const std::lock_guard lock(mutex_);
+  change(profile_);
+}
+
+void Adapter::AddFault(const Fault& fault) {
+  const std::lock_guard lock(mutex_);
+  faults_.push_back(fault);
+}
+
+void Adapter::ClearFaults() {
+  const std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+std::vector<Bytes> Adapter::Requests() const {
+  const std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::size_t Adapter::RequestCount() const {
+  const std::lock_guard lock(mutex_);
+  return requests_.size();
+}
+
+std::vector<std::string> Adapter::Violations() const {
+  const std::lock_guard lock(mutex_);
+  return violations_;
+}
+
+std::vector<Bytes> Adapter::Images() const {
+  const std::lock_guard lock(mutex_);
+  return images_;
+}
+
+std::vector<Fault> Adapter::TakeFaults(std::uint16_t base) {
+  std::vector<Fault> applied;
+  for (auto it = faults_.begin(); it != faults_.end();) {
+    if (it->command && *it->command != base) {
+      ++it;
+      continue;
+    }
+    applied.push_back(*it);
+    it = it->once ? faults_.erase(it) : it + 1;
+  }
+  return applied;
+}
+
+std::optional<Reply> Adapter::Handle(std::span<const std::uint8_t> request) {
+  const std::lock_guard lock(mutex_);
+  requests_.emplace_back(request.begin(), request.end());
+
+  const auto data = RequestData(request);
+  if (!data) return std::nullopt;
+  const std::uint16_t requestCode = frame::Get16(&request[frame::kOffCommand]);
+  const auto base = static_cast<std::uint16_t>(requestCode & ~1u);
+  const auto command = std::find_if(kTable.begin(), kTable.end(),
+                                    [base](const Command& c) { return c.info.base == base; });
+  if (command == kTable.end()) return std::nullopt;
+
+  const std::vector<Fault> faults = TakeFaults(base);
+  const auto has = [&faults](FaultKind kind) {
+    return std::any_of(faults.begin(), faults.end(),
+                       [kind](const Fault& f) { return f.kind == kind; });
+  };
+  if (has(FaultKind::NoAnswer)) return std::nullopt;
+
+  Reply reply;
+  Context context{*data, reply, has(FaultKind::NoTextEnd)};
+  const auto forcedResult = std::find_if(faults.begin(), faults.end(), [](const Fault& f) {
+    return f.kind == FaultKind::Result;
+  });
+  // A forced result stands for a refusal: the command itself is not carried out.
+  const Bytes answerData = forcedResult != faults.end() && command->info.hasResult
+                               ? ResultOnly(static_cast<std::uint8_t>(forcedResult->value))
+                               : (this->*command->handler)(context);
+
+  const std::uint16_t answerCode =
+      has(FaultKind::EchoRequestCode) ? requestCode : frame::AnswerCode(requestCode);
+  reply.frame = MakeFrame(frame::kDirAnswer, answerCode, answerData);
+
+  std::uint8_t* f = reply.frame.data();
+  for (const Fault& fault : faults) {
+    switch (fault.kind) {
+      case FaultKind::BadPreamble:
+        f[frame::kPreamble.size() - 1] = 0xAA;
+        break;
+      case FaultKind::BadFrameType:
+        f[frame::kOffFrameType] = frame::kFrameType + 1;
+        break;
+      case FaultKind::BadDirection:
+        frame::Put16(f + frame::kOffDirection, frame::kDirRequest);
+        break;
+      case FaultKind::BadMagic:
+        frame::Put32(f + frame::kOffMagic, frame::kMagic + 1);
+        break;
+      case FaultKind::Delay:
+        reply.delay += std::chrono::milliseconds(fault.value);
+        break;
+      case FaultKind::ShortDatagram:
+        reply.delivery = Delivery::Short;
+        break;
+      case FaultKind::EmptyDatagram:
+        reply.delivery = Delivery::Empty;
+        break;
+      case FaultKind::OversizeDatagram:
+        reply.delivery = Delivery::Oversize;
+        reply.oversizeTo = static_cast<std::size_t>(fault.value > 0 ? fault.value : kDefaultOversize);
+        break;
+      case FaultKind::OtherAddress:
+        reply.delivery = Delivery::OtherAddress;
+        break;
+      case FaultKind::Result:
+      case FaultKind::NoAnswer:
+      case FaultKind::EchoRequestCode:
+      case FaultKind::NoTextEnd:
+        break;  // applied above
+    }
+  }
+  return reply;
+}
+
+Bytes Adapter::AnswerStatus(Context&) { return StatusRecord(profile_.status); }
+
+Bytes Adapter::AnswerIdentity(Context&) { return IdentityRecord(profile_.identity); }
+
+// Data 0: the local result; 1-19: zero; 20: the remote adapter's answer frame, its status record
+// as data. Nothing follows the result when the relay itself fails.
+Bytes Adapter::AnswerRelay(Context& c) {
+  const std::span<const std::uint8_t> d = c.data;
+  if (d.size() < frame::kRelayHeaderSize + frame::kHeaderSize) {
+    return ResultOnly(kResultBadInnerRequest);
+  }
+  Mac remoteMac{};
+  std::copy_n(d.begin() + kRelayRemoteMac, remoteMac.size(), remoteMac.begin());
+  const auto remote = profile_.remotes.find(remoteMac);
+  if (remote == profile_.remotes.end()) return ResultOnly(kResultUnknownRemote);
+
+  const auto inner = d.subspan(frame::kRelayHeaderSize);
+  const auto innerData = RequestData(inner);
+  const std::uint16_t innerCode = frame::Get16(&inner[frame::kOffCommand]);
+  if (!innerData || innerCode != (CMD_GET_STATUS | 1)) return ResultOnly(kResultBadInnerRequest);
+
+  const Bytes record = StatusRecord(remote->second.status, remote->second.result);
+  const Bytes innerAnswer = MakeFrame(frame::kDirAnswer, frame::AnswerCode(innerCode), record);
+  Bytes answer(frame::kRelayHeaderSize, 0);
+  answer.insert(answer.end(), innerAnswer.begin(), innerAnswer.end());
+  return answer;
+}
+
+Bytes Adapter::RejectBlock(std::string violation) {
+  violations_.push_back(std::move(violation));
+  transfer_ = {};
+  return ResultOnly(kResultBadFirmwareBlock);
+}
+
+Bytes Adapter::AnswerFirmware(Context& c) {
+  const std::span<const std::uint8_t> d = c.data;
+  if (d.size() != kFirmwareBlockData) {
+    return RejectBlock("block of " + std::to_string(d.size()) + " data bytes, " +
+                       std::to_string(kFirmwareBlockData) + " expected");
+  }
+  const std::uint16_t number = frame::Get16(&d[kFwBlockNumber]);
+  const std::uint16_t more = frame::Get16(&d[kFwMoreFollows]);
+  const std::uint32_t count = frame::Get32(&d[kFwByteCount]);
+  const FirmwareSettings& settings = profile_.firmware;
+  if (settings.rejectBlock && *settings.rejectBlock == number) {
+    transfer_ = {};
+    return ResultOnly(settings.rejectResult);
+  }
+  // Block 0 always starts a new transfer: the tool begins every attempt with it.
+  if (number == 0) transfer_ = {};
+  const std::string block = "block " + std::to_string(number) + ": ";
+  if (number != transfer_.nextBlock) {
+    return RejectBlock(block + "block " + std::to_string(transfer_.nextBlock) + " expected");
+  }
+  if (number >= kFirmwareMaxBlocks) return RejectBlock(block + "beyond the largest image");
+  if (more > 1) return RejectBlock(block + "MoreFollows " + std::to_string(more));
+  if (count == 0 || count > kFirmwareBlockImage) {
+    return RejectBlock(block + "ByteCount " + std::to_string(count));
+  }
+  if (more == 1 && count != kFirmwareBlockImage) {
+    return RejectBlock(block + "ByteCount " + std::to_string(count) + " before the last block");
+  }
+  const auto image = d.subspan(kFwImage);
+  if (more == 0 && !std::all_of(image.begin() + count, image.end(),
+                                [](std::uint8_t b) { return b == 0xFF; })) {
+    return RejectBlock(block + "the last block is not filled with FF");
+  }
+
+  transfer_.image.insert(transfer_.image.end(), image.begin(), image.begin() + count);
+  ++transfer_.nextBlock;
+  if (more == 0) {
+    images_.push_back(std::move(transfer_.image));
+    transfer_ = {};
+    if (settings.onImage) settings.onImage(images_.back());
+    c.reply.delay += settings.lastBlockDelay;
+  }
+  return ResultOnly(kResultOk);
+}
+
+// The answer is the reply text and its NUL, padded with zero bytes to a multiple of 4; it
+// carries no result byte.
+Bytes Adapter::AnswerSystemCommand(Context& c) {
+  const auto* text = reinterpret_cast<const char*>(c.data.data());
+  const std::string line(text, strnlen(text, c.data.size()));
+  const auto known = profile_.systemReplies.find(line);
+  std::string reply = known != profile_.systemReplies.end() ? known->second : "done: " + line;
+  if (c.noTextEnd) {
+    reply.resize(std::min(reply.size(), kMaxAnswerData));
+    return Bytes(reply.begin(), reply.end());
+  }
+  reply.resize(std::min(reply.size(), kMaxAnswerData - 4));
+  Bytes answer(reply.begin(), reply.end());
+  answer.resize((answer.size() + 1 + 3) / 4 * 4, 0);
+  return answer;
+}
+
+Bytes Adapter::AnswerRestart(Context&) { return ResultOnly(kResultOk); }
+
+}  // namespace sim

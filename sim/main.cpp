@@ -1,0 +1,406 @@
+// plc_adapter_emulator: stands in for an adapter on the network so the tools can be tried without one.
+#include <signal.h>
+#include <time.h>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "sim/adapter.h"
+#include "sim/udp_server.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void NoteStop(int) { g_stop = 1; }
+
+struct Settings {
+  sim::UdpServer::Options udp{"127.0.0.2", 49152, "127.0.0.3"};
+  sim::AdapterProfile profile;
+  std::vector<sim::Fault> faults;
+  std::vector<std::pair<sim::Mac, std::uint8_t>> remotes;  // MAC address, result
+  std::string firmwareOut;
+  long parentPid = 0;
+  bool verbose = false;
+  bool help = false;
+};
+
+// Decimal, or hexadecimal after 0x; at most max.
+std::optional<std::uint32_t> Number(std::string_view text, std::uint32_t max) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+template <typename T>
+bool SetNumber(T& field, std::string_view text, std::uint32_t max) {
+  const auto value = Number(text, max);
+  if (value) field = static_cast<T>(*value);
+  return value.has_value();
+}
+
+// 12 hexadecimal digits, first byte first.
+std::optional<sim::Mac> MacText(std::string_view text) {
+  if (text.size() != 12) return std::nullopt;
+  sim::Mac mac{};
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    const auto [end, error] =
+        std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, mac[i], 16);
+    if (error != std::errc{} || end != text.data() + 2 * i + 2) return std::nullopt;
+  }
+  return mac;
+}
+
+bool SetMac(sim::Mac& field, std::string_view text) {
+  const auto mac = MacText(text);
+  if (mac) field = *mac;
+  return mac.has_value();
+}
+
+bool SetIpv4(sim::Ipv4& field, std::string_view text) {
+  in_addr a{};
+  if (inet_pton(AF_INET, std::string(text).c_str(), &a) != 1) return false;
+  const auto* b = reinterpret_cast<const std::uint8_t*>(&a.s_addr);
+  std::copy(b, b + 4, field.begin());
+  return true;
+}
+
+bool SetChoice(bool& field, std::string_view text, std::string_view yes, std::string_view no) {
+  if (text != yes && text != no) return false;
+  field = text == yes;
+  return true;
+}
+
+// "KEY=VALUE" split at its first '='.
+std::optional<std::pair<std::string_view, std::string_view>> Pair(std::string_view text) {
+  const auto eq = text.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return std::pair{text.substr(0, eq), text.substr(eq + 1)};
+}
+
+// A fault for one command (its key) or for every command ("all").
+bool AddFault(Settings& s, sim::FaultKind kind, std::string_view key, int value) {
+  sim::Fault fault{kind, std::nullopt, value, false};
+  if (key != "all") {
+    const sim::CommandInfo* command = sim::FindCommand(key);
+    if (command == nullptr) return false;
+    fault.command = command->base;
+  }
+  s.faults.push_back(fault);
+  return true;
+}
+
+bool AddValueFault(Settings& s, sim::FaultKind kind, std::string_view text, std::uint32_t max) {
+  const auto pair = Pair(text);
+  if (!pair) return false;
+  const auto value = Number(pair->second, max);
+  return value && AddFault(s, kind, pair->first, static_cast<int>(*value));
+}
+
+// The answer damages that --fault names.
+std::optional<sim::FaultKind> DamageKind(std::string_view name) {
+  static constexpr std::pair<std::string_view, sim::FaultKind> kKinds[] = {
+      {"echo-code", sim::FaultKind::EchoRequestCode},
+      {"bad-preamble", sim::FaultKind::BadPreamble},
+      {"bad-frame-type", sim::FaultKind::BadFrameType},
+      {"bad-direction", sim::FaultKind::BadDirection},
+      {"bad-magic", sim::FaultKind::BadMagic},
+      {"no-text-end", sim::FaultKind::NoTextEnd},
+      {"short", sim::FaultKind::ShortDatagram},
+      {"empty", sim::FaultKind::EmptyDatagram},
+      {"oversize", sim::FaultKind::OversizeDatagram},
+      {"other-address", sim::FaultKind::OtherAddress},
+  };
+  for (const auto& [key, kind] : kKinds) {
+    if (key == name) return kind;
+  }
+  return std::nullopt;
+}
+
+struct Option {
+  const char* name;  // nullptr: a heading of the help text
+  const char* argument;
+  const char* help;
+  std::function<bool(Settings&, std::string_view)> apply;
+};
+
+const std::vector<Option>& Options() {
+  using S = Settings;
+  using V = std::string_view;
+  static const std::vector<Option> options = {
+      {nullptr, nullptr, "Where it answers:", nullptr},
+      {"--address", "A.B.C.D", "address it answers on (default 127.0.0.2)",
+       [](S& s, V v) { return (s.udp.address = v, true); }},
+      {"--port", "N", "UDP port, the one in the tool's \"sample.ini\" (default 49152)",
+       [](S& s, V v) { return SetNumber(s.udp.port, v, 65535); }},
+      {"--other-address", "A.B.C.D",
+       "where answers of the other-address fault come from (default 127.0.0.3)",
+       [](S& s, V v) { return (s.udp.otherAddress = v, true); }},
+      {nullptr, nullptr, "The adapter it pretends to be (Get Status, PLC Info Resolution):", nullptr},
+      {"--mode", "master|terminal", "runs as the network's master or as a terminal (default master)",
+       [](S& s, V v) { return SetChoice(s.profile.status.master, v, "master", "terminal"); }},
+      {"--authenticated", "yes|no", "whether the terminal is authenticated (default yes)",
+       [](S& s, V v) { return SetChoice(s.profile.status.authenticated, v, "yes", "no"); }},
+      {"--mac", "HEX12", "its MAC address as 12 hex digits (default 001122334455)",
+       [](S& s, V v) {
+         return SetMac(s.profile.status.mac, v) && SetMac(s.profile.identity.mac, v);
+       }},
+      {"--master-mac", "HEX12", "the master's MAC address, shown in terminal mode",
+       [](S& s, V v) { return SetMac(s.profile.status.masterMac, v); }},
+      {"--main-version", "TEXT", "main version text",
+       [](S& s, V v) { return (s.profile.status.mainVersion = v, true); }},
+      {"--boot-version", "TEXT", "boot version text",
+       [](S& s, V v) { return (s.profile.status.bootVersion = v, true); }},
+      {"--registered-info", "N", "Registered Info value",
+       [](S& s, V v) { return SetNumber(s.profile.status.registeredInfo, v, 255); }},
+      {"--ether-linkup", "N", "Ether LinkUp value",
+       [](S& s, V v) { return SetNumber(s.profile.status.etherLinkUp, v, 255); }},
+      {"--ether-spddpx", "N", "Ether SpdDpx value (0 to 65535)",
+       [](S& s, V v) { return SetNumber(s.profile.status.etherSpdDpx, v, 65535); }},
+      {"--multiple-mode", "N", "Multiple Mode value",
+       [](S& s, V v) { return SetNumber(s.profile.status.multipleMode, v, 255); }},
+      {"--beacon-status", "N", "Beacon Status value",
+       [](S& s, V v) { return SetNumber(s.profile.status.beaconStatus, v, 255); }},
+      {"--ip", "A.B.C.D", "IP address it reports (default 192.168.0.249)",
+       [](S& s, V v) { return SetIpv4(s.profile.identity.ip, v); }},
+      {"--subnet-mask", "A.B.C.D", "subnet mask it reports (default 255.255.255.0)",
+       [](S& s, V v) { return SetIpv4(s.profile.identity.subnetMask, v); }},
+      {"--model", "TEXT", "model name, up to 15 characters (default PLC-EMULATOR)",
+       [](S& s, V v) { return (s.profile.identity.modelName = v, true); }},
+      {"--command-version", "N", "command version number",
+       [](S& s, V v) { return SetNumber(s.profile.identity.commandVersion, v, 0xFFFFFFFF); }},
+      {"--option-flag", "N", "option flags number",
+       [](S& s, V v) { return SetNumber(s.profile.identity.optionFlag, v, 0xFFFFFFFF); }},
+      {nullptr, nullptr, "Other adapters of its powerline network (PLC Remote):", nullptr},
+      {"--remote", "HEX12[=CODE]",
+       "an authenticated terminal with this MAC address, with this adapter's versions and\n"
+       "link values; with CODE it refuses Get Status with that result. A MAC address not\n"
+       "listed gets relay result 2, a nested request other than Get Status relay result 3.",
+       [](S& s, V v) {
+         const auto pair = Pair(v);
+         const auto mac = MacText(pair ? pair->first : v);
+         std::uint8_t result = 0;
+         if (!mac || (pair && !SetNumber(result, pair->second, 255))) return false;
+         s.remotes.emplace_back(*mac, result);
+         return true;
+       }},
+      {nullptr, nullptr, "Firmware update:", nullptr},
+      {"--firmware-out", "FILE",
+       "write each image received in full to FILE. Blocks out of order, with wrong counts\n"
+       "or without FF fill behind the last image byte get result 4 and the update starts over.",
+       [](S& s, V v) { return (s.firmwareOut = v, !v.empty()); }},
+      {"--firmware-reject", "BLOCK=CODE", "refuse the block with this number with result CODE",
+       [](S& s, V v) {
+         const auto pair = Pair(v);
+         return pair && SetNumber(s.profile.firmware.rejectBlock.emplace(), pair->first, 65535) &&
+                SetNumber(s.profile.firmware.rejectResult, pair->second, 255);
+       }},
+      {"--firmware-delay", "MS", "answer the last block MS milliseconds late (writing memory)",
+       [](S& s, V v) {
+         std::uint32_t ms = 0;
+         const bool ok = SetNumber(ms, v, 600000);
+         s.profile.firmware.lastBlockDelay = std::chrono::milliseconds(ms);
+         return ok;
+       }},
+      {nullptr, nullptr, "System command (tarvik):", nullptr},
+      {"--reply", "COMMAND=TEXT",
+       "answer the command line COMMAND with TEXT (may be given several times); any other\n"
+       "command line is answered with \"done: \" and the line",
+       [](S& s, V v) {
+         const auto pair = Pair(v);
+         if (pair) s.profile.systemReplies[std::string(pair->first)] = pair->second;
+         return pair.has_value();
+       }},
+      {nullptr, nullptr,
+       "Faults, for tests and training. COMMAND is status, info, relay, firmware, system,\n"
+       "restart, or all:",
+       nullptr},
+      {"--result", "COMMAND=CODE", "refuse the command with this result byte (1 to 255; the system\n"
+       "command has no result byte)",
+       [](S& s, V v) { return AddValueFault(s, sim::FaultKind::Result, v, 255); }},
+      {"--no-answer", "COMMAND", "never answer the command (the tool reports Failure:10009)",
+       [](S& s, V v) { return AddFault(s, sim::FaultKind::NoAnswer, v, 0); }},
+      {"--delay", "COMMAND=MS", "answer the command MS milliseconds late",
+       [](S& s, V v) { return AddValueFault(s, sim::FaultKind::Delay, v, 600000); }},
+      {"--fault", "KIND=COMMAND",
+       "damage the answers to the command; KIND is echo-code (the request's code),\n"
+       "bad-preamble, bad-frame-type, bad-direction, bad-magic, no-text-end (system\n"
+       "command text without its end), short (9 bytes), empty, oversize (5000 bytes) or\n"
+       "other-address (answered from --other-address)",
+       [](S& s, V v) {
+         const auto pair = Pair(v);
+         const auto kind = pair ? DamageKind(pair->first) : std::nullopt;
+         return kind && AddFault(s, *kind, pair->second, 0);
+       }},
+      {nullptr, nullptr, "Other:", nullptr},
+      {"--parent-pid", "PID", "stop as soon as the process PID has ended",
+       [](S& s, V v) {
+         std::uint32_t pid = 0;
+         const bool ok = SetNumber(pid, v, 0x7FFFFFFF) && pid > 0;
+         s.parentPid = pid;
+         return ok;
+       }},
+      {"--verbose", nullptr, "print one line per datagram received on standard error",
+       [](S& s, V) { return (s.verbose = true, true); }},
+      {"--help", nullptr, "show this text", [](S& s, V) { return (s.help = true, true); }},
+  };
+  return options;
+}
+
+void PrintHelp() {
+  std::printf(
+      "Usage: plc_adapter_emulator [options]\n"
+      "\n"
+      "Pretends to be a powerline adapter so that sample and tarvik can be tried without one.\n"
+      "It answers their commands over UDP on ADDRESS:PORT, to the computer that asked, and\n"
+      "runs until Ctrl-C. Point the tool at it with a \"sample.ini\" in the tool's folder:\n"
+      "\n"
+      "  [ETHERNET]\n"
+      "  IP=127.0.0.2\n"
+      "  PORT=49152\n"
+      "  HOST_IP=127.0.0.1\n"
+      "\n"
+      "The tool and the emulator use the same port, each on its own loopback address.\n");
+  for (const Option& o : Options()) {
+    if (o.name == nullptr) {
+      std::printf("\n%s\n", o.help);
+      continue;
+    }
+    std::string head = std::string("  ") + o.name + (o.argument ? std::string(" ") + o.argument : "");
+    std::string help = o.help;
+    for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += 1) {
+      help.insert(at + 1, std::string(6, ' '));
+    }
+    std::printf("%s\n      %s\n", head.c_str(), help.c_str());
+  }
+}
+
+// Options come as "--name value" or "--name=value".
+bool Parse(int argc, char** argv, Settings& s) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view word = argv[i];
+    std::optional<std::string_view> value;
+    if (const auto eq = word.find('='); eq != std::string_view::npos) {
+      value = word.substr(eq + 1);
+      word = word.substr(0, eq);
+    }
+    const Option* option = nullptr;
+    for (const Option& o : Options()) {
+      if (o.name != nullptr && word == o.name) option = &o;
+    }
+    if (option == nullptr) {
+      std::fprintf(stderr, "plc_adapter_emulator: unknown option %s (see --help)\n", argv[i]);
+      return false;
+    }
+    if (option->argument != nullptr && !value) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "plc_adapter_emulator: %s needs %s\n", option->name, option->argument);
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (!option->apply(s, value.value_or(""))) {
+      std::fprintf(stderr, "plc_adapter_emulator: bad value for %s: %.*s (expected %s)\n",
+                   option->name, static_cast<int>(value.value_or("").size()),
+                   value.value_or("").data(), option->argument);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+void LogDatagram(const sim::Datagram& d) {
+  std::string what = "too short for a frame";
+  if (d.bytes.size() >= 28) {
+    const unsigned code = d.bytes[26] | (d.bytes[27] << 8);
+    const sim::CommandInfo* command = sim::FindCommand(static_cast<std::uint16_t>(code & ~1u));
+    char text[64];
+    std::snprintf(text, sizeof text, "%s (0x%04X)", command ? command->name : "unknown command",
+                  code);
+    what = text;
+  }
+  std::fprintf(stderr, "from %s:%u, %zu bytes: %s\n", d.fromAddress.c_str(), d.fromPort,
+               d.bytes.size(), what.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  if (!Parse(argc, argv, settings)) return 2;
+  if (settings.help) {
+    PrintHelp();
+    return 0;
+  }
+  // Remote adapters are terminals of this adapter's network, with its versions and link values.
+  for (const auto& [mac, result] : settings.remotes) {
+    sim::RemoteAdapter remote{settings.profile.status, result};
+    remote.status.master = false;
+    remote.status.authenticated = true;
+    remote.status.mac = mac;
+    remote.status.masterMac = settings.profile.status.mac;
+    settings.profile.remotes[mac] = remote;
+  }
+  if (!settings.firmwareOut.empty()) {
+    settings.profile.firmware.onImage = [path = settings.firmwareOut](
+                                            std::span<const std::uint8_t> image) {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(image.data()),
+                static_cast<std::streamsize>(image.size()));
+      std::fprintf(stderr, "firmware image of %zu bytes written to %s\n", image.size(),
+                   path.c_str());
+    };
+  }
+
+  // The handlers only note the request; the loop below stops the server and returns.
+  struct sigaction sa {};
+  sa.sa_handler = NoteStop;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  sim::Adapter adapter(settings.profile);
+  for (const sim::Fault& fault : settings.faults) adapter.AddFault(fault);
+  try {
+    sim::UdpServer server(adapter, settings.udp);
+    std::printf("plc_adapter_emulator: answering on %s:%u (Ctrl-C stops it)\n",
+                settings.udp.address.c_str(), server.Port());
+    std::fflush(stdout);
+    std::size_t logged = 0;
+    while (g_stop == 0 && !(settings.parentPid != 0 && ProcessGone(settings.parentPid))) {
+      const timespec step{0, 100 * 1000 * 1000};
+      nanosleep(&step, nullptr);
+      if (settings.verbose) {
+        const auto received = server.Received();
+        for (; logged < received.size(); ++logged) LogDatagram(received[logged]);
+      }
+    }
+    server.Stop();
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "plc_adapter_emulator: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,192 @@
+// POSIX UDP transport of the emulated adapter (a Linux test and demo tool).
+#include "sim/udp_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace sim {
+namespace {
+
+// The answer datagram may be as large as a request may claim; anything larger is cut and
+// recorded as it came.
+constexpr std::size_t kReceiveBuffer = 65536;
+// A datagram of fewer bytes than this cannot hold the whole Preamble.
+constexpr std::size_t kShortDatagram = 9;
+constexpr std::size_t kLeadingBytes = 2;
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+sockaddr_in Address(const std::string& text, std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (inet_pton(AF_INET, text.c_str(), &a.sin_addr) != 1) {
+    errno = EINVAL;
+    Fail("not an IPv4 address: " + text);
+  }
+  return a;
+}
+
+// A UDP socket bound to address:port. Address reuse is allowed so that a tool bound to the
+// wildcard address with the same port (it asks for reuse too) can run beside the emulator.
+int BoundSocket(const std::string& address, std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) Fail("socket");
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const sockaddr_in a = Address(address, port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    Fail("cannot bind " + address + ":" + std::to_string(port));
+  }
+  return fd;
+}
+
+void CloseIfOpen(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+UdpServer::UdpServer(Adapter& adapter, const Options& options) : adapter_(adapter) {
+  try {
+    socket_ = BoundSocket(options.address, options.port);
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size);
+    port_ = ntohs(bound.sin_port);
+    otherSocket_ = BoundSocket(options.otherAddress, 0);
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
+    wakeRead_ = pipeEnds[0];
+    wakeWrite_ = pipeEnds[1];
+  } catch (...) {
+    CloseIfOpen(socket_);
+    CloseIfOpen(otherSocket_);
+    throw;
+  }
+  thread_ = std::thread(&UdpServer::Run, this);
+}
+
+UdpServer::~UdpServer() {
+  Stop();
+  CloseIfOpen(socket_);
+  CloseIfOpen(otherSocket_);
+  CloseIfOpen(wakeRead_);
+  CloseIfOpen(wakeWrite_);
+}
+
+void UdpServer::Stop() {
+  if (!thread_.joinable()) return;
+  const char wake = 1;
+  // The pipe is never read, so one byte keeps it readable for every later poll.
+  [[maybe_unused]] const ssize_t written = write(wakeWrite_, &wake, 1);
+  thread_.join();
+}
+
+std::vector<Datagram> UdpServer::Received() const {
+  const std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::size_t UdpServer::AnswersSent() const {
+  const std::lock_guard lock(mutex_);
+  return answers_;
+}
+
+bool UdpServer::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+}
+
+bool UdpServer::WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return answers_ >= count; });
+}
+
+bool UdpServer::StopDuring(std::chrono::milliseconds delay) const {
+  pollfd wake{wakeRead_, POLLIN, 0};
+  return poll(&wake, 1, static_cast<int>(delay.count())) > 0;
+}
+
+void UdpServer::Run() {
+  Bytes buffer(kReceiveBuffer);
+  for (;;) {
+    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const ssize_t got = recvfrom(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (got < 0) continue;
+
+    Datagram datagram;
+    datagram.bytes.assign(buffer.begin(), buffer.begin() + got);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    datagram.fromAddress = text;
+    datagram.fromPort = ntohs(from.sin_port);
+    {
+      const std::lock_guard lock(mutex_);
+      received_.push_back(datagram);
+    }
+    changed_.notify_all();
+
+    if (datagram.bytes.size() < kLeadingBytes) continue;
+    const auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
+    if (!reply) continue;
+    if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
+    Send(*reply, datagram);
+    {
+      const std::lock_guard lock(mutex_);
+      ++answers_;
+    }
+    changed_.notify_all();
+  }
+}
+
+void UdpServer::Send(const Reply& reply, const Datagram& to) {
+  Bytes out(kLeadingBytes, 0);
+  out.insert(out.end(), reply.frame.begin(), reply.frame.end());
+  int fd = socket_;
+  switch (reply.delivery) {
+    case Delivery::Normal:
+      break;
+    case Delivery::Short:
+      out.resize(std::min(out.size(), kShortDatagram));
+      break;
+    case Delivery::Empty:
+      out.clear();
+      break;
+    case Delivery::Oversize:
+      out.resize(std::max(out.size(), reply.oversizeTo), 0);
+      break;
+    case Delivery::OtherAddress:
+      fd = otherSocket_;
+      break;
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(to.fromPort);
+  inet_pton(AF_INET, to.fromAddress.c_str(), &a.sin_addr);
+  sendto(fd, out.data(), out.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+}
+
+}  // namespace sim

@@ -1,0 +1,75 @@
+// The emulated adapter's UDP side: answers each request datagram to its sender, on its own thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/adapter.h"
+
+namespace sim {
+
+// A datagram as the emulator received it: all its bytes, and who sent it.
+struct Datagram {
+  Bytes bytes;
+  std::string fromAddress;
+  std::uint16_t fromPort = 0;
+};
+
+// Binds address:port at construction (throws std::system_error when that fails) and serves
+// until Stop or destruction, which return within one poll round: the thread never blocks on
+// anything but the socket and its wake-up pipe, and answer delays are cut short by them too.
+//
+// A request datagram is 2 leading bytes and a frame; the answer datagram is 00 00 and the
+// answer frame, without checksum, sent to the request's sender. Delivery faults change that:
+// only the first 9 bytes, an empty datagram, a datagram padded past the tools' buffer, or the
+// answer sent from a second socket bound to another loopback address.
+class UdpServer {
+ public:
+  struct Options {
+    std::string address = "127.0.0.2";
+    std::uint16_t port = 0;  // 0: the system chooses one (see Port)
+    std::string otherAddress = "127.0.0.3";  // where OtherAddress answers come from
+  };
+
+  UdpServer(Adapter& adapter, const Options& options);
+  ~UdpServer();
+  UdpServer(const UdpServer&) = delete;
+  UdpServer& operator=(const UdpServer&) = delete;
+
+  void Stop();
+  std::uint16_t Port() const { return port_; }
+
+  std::vector<Datagram> Received() const;
+  std::size_t AnswersSent() const;
+  // Wait, at most for the time given, until so many datagrams came in / answers went out.
+  bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const;
+
+ private:
+  void Run();
+  // Sleeps for the delay; true when Stop was asked meanwhile.
+  bool StopDuring(std::chrono::milliseconds delay) const;
+  void Send(const Reply& reply, const Datagram& to);
+
+  Adapter& adapter_;
+  int socket_ = -1;
+  int otherSocket_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  std::uint16_t port_ = 0;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<Datagram> received_;
+  std::size_t answers_ = 0;
+
+  std::thread thread_;
+};
+
+}  // namespace sim

@@ -1,0 +1,331 @@
+// The maintenance tool as a technician runs it: a terminal, "sample.ini", and an adapter on UDP.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "extcmd/frame.h"
+#include "tests/e2e/pty_driver.h"
+#include "tests/e2e/scene.h"
+
+namespace e2e {
+namespace {
+
+const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
+const std::string kMenu =
+    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
+    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
+const std::string kRejected = "\n Invalid value !!\n\n";
+
+// Starts the tool in the scene and chooses the UDP link; the main menu is then on screen.
+class SampleOverUdp : public ::testing::Test {
+ protected:
+  explicit SampleOverUdp(ToolScene::Settings settings = {}) : scene_(settings) {}
+
+  void StartAtMenu() {
+    tool_.emplace(scene_.Launch(SAMPLE_PROGRAM));
+    ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
+    tool_->SendLine("0");
+    const auto shown = tool_->ReadUntil(kMenu);
+    ASSERT_TRUE(shown) << tool_->Output();
+    linkOutput_ = *shown;
+  }
+
+  // Types the line and returns what the tool shows up to the next key prompt.
+  std::string UpToKeyPrompt(const std::string& line, std::chrono::milliseconds wait = kDefaultWait) {
+    tool_->SendLine(line);
+    return tool_->ReadUntil(" Press any key", wait).value_or("(no key prompt) " + tool_->Unconsumed());
+  }
+
+  // A key, then the main menu exactly (the key is not echoed); then 0 ends the tool with 0.
+  void KeyMenuAndQuit() {
+    ASSERT_TRUE(tool_->SendKey('k'));
+    EXPECT_EQ(tool_->ReadUntil(kMenu), kMenu);
+    tool_->SendLine("0");
+    EXPECT_EQ(tool_->WaitExit(), 0);
+  }
+
+  ToolScene scene_;
+  std::optional<PtyProcess> tool_;
+  std::string linkOutput_;
+};
+
+struct StatusCase {
+  const char* name;
+  bool master;
+  bool authenticated;
+  const char* modeLines;
+  friend void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class GetStatusOverUdp : public SampleOverUdp, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(GetStatusOverUdp, PrintsTheAdaptersRecord) {
+  const StatusCase& c = GetParam();
+  scene_.adapter.Configure([&c](sim::AdapterProfile& p) {
+    p.status.master = c.master;
+    p.status.authenticated = c.authenticated;
+    p.status.mac = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xDD};
+    p.status.masterMac = {0x02, 0x03, 0x04, 0x05, 0x06, 0xF7};
+    p.status.registeredInfo = 2;
+    p.status.etherLinkUp = 1;
+    p.status.etherSpdDpx = 1000;
+    p.status.multipleMode = 3;
+    p.status.mainVersion = "MAIN 1.2.3";
+    p.status.bootVersion = "BOOT 0.9";
+    p.status.beaconStatus = 7;
+  });
+  StartAtMenu();
+  EXPECT_EQ(UpToKeyPrompt("1"), std::string("1\n\n") + c.modeLines +
+                                    " Registered Info ........ 2\n"
+                                    " Ether LinkUp ........... 1\n"
+                                    " Ether SpdDpx ........... 1000\n"
+                                    " Multiple Mode .......... 3\n"
+                                    " Main Version ........... MAIN 1.2.3\n"
+                                    " Boot Version ........... BOOT 0.9\n"
+                                    " Beacon Status .......... 7\n"
+                                    "\n\n Press any key");
+  KeyMenuAndQuit();
+  const auto received = scene_.server->Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].bytes.size(), 34u);
+  EXPECT_EQ(received[0].fromAddress, kToolAddress);
+  EXPECT_EQ(received[0].fromPort, scene_.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, GetStatusOverUdp,
+    ::testing::Values(StatusCase{"Master", true, false,
+                                 " Mode ................... Master\n"
+                                 " MAC Address ............ 00-11-aa-bb-cc-dd\n"},
+                      StatusCase{"TerminalAuthenticated", false, true,
+                                 " Mode ................... Terminal(authenticated)\n"
+                                 " MAC Address ............ 00-11-aa-bb-cc-dd\n"
+                                 " Master MAC Address ..... 02-03-04-05-06-f7\n"},
+                      StatusCase{"TerminalNotAuthenticated", false, false,
+                                 " Mode ................... Terminal(not authenticated)\n"
+                                 " MAC Address ............ 00-11-aa-bb-cc-dd\n"
+                                 " Master MAC Address ..... 02-03-04-05-06-f7\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
+  scene_.adapter.Configure([](sim::AdapterProfile& p) {
+    p.identity.mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x5F};
+    p.identity.ip = {192, 168, 0, 10};
+    p.identity.subnetMask = {255, 255, 255, 0};
+    p.identity.commandVersion = 0x201;
+    p.identity.modelName = "PLC-MODEL-X";
+    p.identity.optionFlag = 0x80000008;
+  });
+  StartAtMenu();
+  tool_->SendLine("2");
+  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  EXPECT_EQ(UpToKeyPrompt("192.168.0.10"),
+            "192.168.0.10\n"
+            "\n"
+            " MAC Address............. 00-11-22-33-44-5f\n"
+            " IP Address.............. 192.168.0.10\n"
+            " Sub-Net Mask............ 255.255.255.0\n"
+            " Model Name.............. PLC-MODEL-X\n"
+            " Command Version......... 0x00000201\n"
+            " Option Flag............. 0x80000008\n"
+            "\n\n Press any key");
+  KeyMenuAndQuit();
+  const auto requests = scene_.adapter.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(frame::Get16(&requests[0][24]), 0xB001);
+  EXPECT_EQ(sim::Bytes(requests[0].begin() + 28, requests[0].end()),
+            (sim::Bytes{0xC0, 0xA8, 0x00, 0x0A}));
+}
+
+TEST_F(SampleOverUdp, AResultFailureIsReported) {
+  scene_.adapter.AddFault({sim::FaultKind::Result, CMD_GET_STATUS, 5, false});
+  StartAtMenu();
+  EXPECT_EQ(UpToKeyPrompt("1"), "1\n\n Failure:10207\n Result:5\n\n Press any key");
+  KeyMenuAndQuit();
+}
+
+TEST_F(SampleOverUdp, NoAnswerIsReportedAfterTheTimeOut) {
+  scene_.adapter.AddFault({sim::FaultKind::NoAnswer, std::nullopt, 0, false});
+  StartAtMenu();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(UpToKeyPrompt("1", 30s), "1\n\n Failure:10009\n\n Press any key");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 4500ms) << "the tool waits 5000 ms";
+  KeyMenuAndQuit();
+}
+
+class SampleWithArp : public SampleOverUdp {
+ protected:
+  SampleWithArp() : SampleOverUdp(WithArp()) {}
+  static ToolScene::Settings WithArp() {
+    ToolScene::Settings s;
+    s.arp = true;
+    s.mac = "0011AABBCCDD";
+    return s;
+  }
+};
+
+TEST_F(SampleWithArp, RunsArpBeforeTheFirstDatagram) {
+  StartAtMenu();
+  // arp has run to its end, on the tool's console, and nothing was sent yet.
+  EXPECT_EQ(scene_.arp.Calls(),
+            (std::vector<std::vector<std::string>>{
+                {"-s", kAdapterAddress, "00-11-aa-bb-cc-dd", kToolAddress}}));
+  EXPECT_NE(linkOutput_.find("fake arp -s 127.0.0.2 00-11-aa-bb-cc-dd 127.0.0.1"),
+            std::string::npos);
+  EXPECT_TRUE(scene_.server->Received().empty());
+  // The link opened after it works.
+  EXPECT_NE(UpToKeyPrompt("1").find(" Mode ................... Master\n"), std::string::npos);
+  KeyMenuAndQuit();
+  EXPECT_EQ(scene_.server->Received().size(), 1u);
+}
+
+// The console conventions through a real terminal.
+class MainMenuRejects : public SampleOverUdp, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(MainMenuRejects, TheLineAndShowsTheMenuAgain) {
+  StartAtMenu();
+  tool_->SendLine(GetParam());
+  EXPECT_EQ(tool_->ReadUntil(kMenu), GetParam() + "\n" + kRejected + kMenu);
+  tool_->SendLine("0");
+  EXPECT_EQ(tool_->WaitExit(), 0);
+  EXPECT_TRUE(scene_.server->Received().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, MainMenuRejects,
+                         ::testing::Values("", "1a", "-1", "5", "999999999999"));
+
+TEST_F(SampleOverUdp, ALeadingZeroSelectsTheEntry) {
+  StartAtMenu();
+  tool_->SendLine("04");
+  // Entry 4 runs: the firmware prompt, or straight back to the menu while it has none.
+  const auto shown = tool_->ReadUntilAny({"Input number --> ", "firmware image file --> "});
+  ASSERT_TRUE(shown) << tool_->Output();
+  EXPECT_EQ(shown->find("Invalid value"), std::string::npos) << *shown;
+}
+
+TEST_F(SampleOverUdp, ZeroEndsTheToolWithStatus0) {
+  StartAtMenu();
+  tool_->SendLine("0");
+  EXPECT_EQ(tool_->WaitExit(), 0);
+  EXPECT_EQ(tool_->Unconsumed(), "0\n");
+}
+
+TEST_F(SampleOverUdp, EndOfInputAtTheMainMenuEndsTheToolWithStatus0) {
+  StartAtMenu();
+  tool_->SendEof();
+  EXPECT_EQ(tool_->WaitExit(), 0);
+}
+
+TEST_F(SampleOverUdp, AnOverlongLineIsRejectedOnce) {
+  StartAtMenu();
+  // The terminal itself keeps at most 4095 characters of a line; the rest never reaches the tool.
+  tool_->SendLine(std::string(5000, '9'));
+  const auto shown = tool_->ReadUntil(kMenu);
+  ASSERT_TRUE(shown) << tool_->Unconsumed().substr(0, 200);
+  EXPECT_EQ(shown->substr(shown->size() - kRejected.size() - kMenu.size()), kRejected + kMenu);
+  EXPECT_EQ(shown->find(kRejected), shown->rfind(kRejected)) << "one rejection only";
+  tool_->SendLine("0");
+  EXPECT_EQ(tool_->WaitExit(), 0);
+}
+
+TEST_F(SampleOverUdp, WaitKeyTakesOneKeyWithoutEcho) {
+  StartAtMenu();
+  UpToKeyPrompt("1");
+  ASSERT_TRUE(tool_->SendKey('x'));
+  // Straight to the menu: no "x" echoed, and no line awaited.
+  EXPECT_EQ(tool_->ReadUntil(kMenu), kMenu);
+  tool_->SendLine("0");
+  EXPECT_EQ(tool_->WaitExit(), 0);
+  EXPECT_EQ(tool_->Unconsumed(), "0\n");
+}
+
+struct SignalCase {
+  const char* name;
+  int signo;
+};
+
+class SignalDuringKeyWait : public SampleOverUdp, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(SignalDuringKeyWait, RestoresTheTerminalAndTakesItsCourse) {
+  StartAtMenu();
+  UpToKeyPrompt("1");
+  ASSERT_TRUE(tool_->WaitForKeyMode());
+  ASSERT_FALSE(tool_->InLineMode());
+  ASSERT_EQ(kill(tool_->Pid(), GetParam().signo), 0);
+  EXPECT_EQ(tool_->WaitExit(), -GetParam().signo);
+  EXPECT_TRUE(tool_->InLineMode());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, SignalDuringKeyWait,
+                         ::testing::Values(SignalCase{"Interrupt", SIGINT},
+                                           SignalCase{"Terminate", SIGTERM},
+                                           SignalCase{"Hangup", SIGHUP}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
+  StartAtMenu();
+  tool_->SendLine("2");
+  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  tool_->SendEof();
+  EXPECT_EQ(tool_->WaitExit(), 1);
+  EXPECT_EQ(scene_.adapter.RequestCount(), 0u);
+}
+
+// Runs the program in the scene's folder with standard input from a file instead of a terminal,
+// as a script would; returns its exit status and what it printed.
+std::pair<int, std::string> RunWithInput(const ToolScene& scene, const std::string& input) {
+  const auto dir = scene.scratch.Path();
+  std::ofstream(dir / "input.txt", std::ios::binary) << input;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, (dir / "input.txt").c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, (dir / "output.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  char program[] = SAMPLE_PROGRAM;
+  char* argv[] = {program, nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return {-1, "spawn failed"};
+  // Bounded: the tool ends when its input does.
+  int status = 0;
+  for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(50000);
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return {-1, "did not end"};
+  }
+  std::ostringstream out;
+  out << std::ifstream(dir / "output.txt", std::ios::binary).rdbuf();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.str()};
+}
+
+TEST(SampleFromAFile, ALineBeyondTheLineBufferIsRejectedWholeAndNotCutShort) {
+  ToolScene scene;
+  // 4999 zeros and a 1 would read as 1 (Get Status) if the line were cut short.
+  const auto [status, output] = RunWithInput(scene, "0\n" + std::string(4999, '0') + "1\n0\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(output, kLinkPrompt + kMenu + kRejected + kMenu);
+  EXPECT_EQ(scene.adapter.RequestCount(), 0u);
+}
+
+TEST(SampleFromAFile, KeyWaitTakesOneByteAndCrLfLinesWork) {
+  ToolScene scene;
+  const auto [status, output] = RunWithInput(scene, "0\r\n1\r\nk0\r\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(scene.adapter.RequestCount(), 1u);
+  EXPECT_NE(output.find(" Press any key" + kMenu), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,134 @@
+// Scratch folders, free ports, the fake arp and the tool-facing-emulator scene.
+#include "tests/e2e/scene.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+namespace {
+
+// Binds a plain UDP socket (no address reuse) to address:port; the socket, or -1.
+int Bound(const char* address, std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, address, &a.sin_addr);
+  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/plc-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::uint16_t FreeUdpPort() {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int tool = Bound(kToolAddress, 0);
+    if (tool < 0) continue;
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    getsockname(tool, reinterpret_cast<sockaddr*>(&a), &size);
+    const std::uint16_t port = ntohs(a.sin_port);
+    const int adapter = Bound(kAdapterAddress, port);
+    close(tool);
+    if (adapter >= 0) {
+      close(adapter);
+      return port;
+    }
+  }
+  throw std::runtime_error("no free UDP port on the loopback addresses");
+}
+
+FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus) : dir_(parent / "fake-bin") {
+  std::filesystem::create_directories(dir_);
+  const auto script = dir_ / "arp";
+  std::ofstream(script) << "#!/bin/sh\n"
+                           "# Stands in for the system's arp in tests: records, changes nothing.\n"
+                           "log=\"${0%/*}/arp.calls\"\n"
+                           "for word in \"$@\"; do printf '%s\\n' \"$word\" >> \"$log\"; done\n"
+                           "printf '\\n' >> \"$log\"\n"
+                           "echo \"fake arp $*\"\n"
+                           "exit "
+                        << exitStatus << "\n";
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+}
+
+std::string FakeArp::SearchPath() const { return dir_.string() + ":/usr/bin:/bin"; }
+
+std::vector<std::vector<std::string>> FakeArp::Calls() const {
+  std::vector<std::vector<std::string>> calls;
+  std::ifstream in(dir_ / "arp.calls");
+  std::vector<std::string> words;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) {
+      calls.push_back(std::move(words));
+      words.clear();
+    } else {
+      words.push_back(line);
+    }
+  }
+  return calls;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) previous_ = old;
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (previous_) {
+    setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+ToolScene::ToolScene(const Settings& settings)
+    : port(FreeUdpPort()),
+      arp(scratch.Path(), settings.arpExitStatus),
+      server(std::make_unique<sim::UdpServer>(
+          adapter, sim::UdpServer::Options{kAdapterAddress, port, kOtherAddress})),
+      settings_(settings) {
+  WriteIni(DefaultIni());
+}
+
+std::string ToolScene::DefaultIni() const {
+  std::ostringstream ini;
+  ini << "[ETHERNET]\n"
+      << "IP=" << kAdapterAddress << "\n"
+      << "PORT=" << port << "\n"
+      << "HOST_IP=" << kToolAddress << "\n"
+      << "ARP=" << (settings_.arp ? 1 : 0) << "\n"
+      << "MAC=" << settings_.mac << "\n"
+      << settings_.extraIni;
+  return ini.str();
+}
+
+void ToolScene::WriteIni(const std::string& text) const {
+  std::ofstream(scratch.Path() / "sample.ini", std::ios::binary) << text;
+}
+
+PtyProcess::Options ToolScene::Launch(const std::string& program) const {
+  return {program, {}, scratch.Path().string(), {"PATH=" + arp.SearchPath()}};
+}
+
+}  // namespace e2e
