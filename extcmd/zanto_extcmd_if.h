@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "extcmd/frame.h"
+#include "extcmd/serial_coding.h"
 #include "platform/net.h"
 #include "platform/serial.h"
 
@@ -12,8 +13,6 @@ inline constexpr int CONNECT_ETHER = 0;
 inline constexpr int CONNECT_SERIAL = 1;
 
 inline constexpr int EXTCMD_BUFFER_SIZE = 4096;
-inline constexpr std::uint8_t SERIAL_TERMINATOR = 0xA2;
-inline constexpr std::uint8_t SERIAL_ESCAPE = 0xA3;
 
 // Codes kept in m_nError (10207 is only ever printed, for a non-zero result byte).
 enum ExtcmdError : int {

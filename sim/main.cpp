@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/adapter.h"
+#include "sim/serial_server.h"
 #include "sim/udp_server.h"
 
 namespace {
@@ -30,6 +31,8 @@ struct Settings {
   sim::UdpServer::Options udp{"127.0.0.2", 49152, "127.0.0.3"};
   sim::AdapterProfile profile;
   std::vector<sim::Fault> faults;
+  std::optional<sim::SerialServer::Options> serial;  // set: serve a serial line instead of UDP
+  std::vector<sim::SerialFault> lineFaults;
   std::vector<std::pair<sim::Mac, std::uint8_t>> remotes;  // MAC address, result
   std::string firmwareOut;
   long parentPid = 0;
@@ -135,6 +138,42 @@ std::optional<sim::FaultKind> DamageKind(std::string_view name) {
     if (key == name) return kind;
   }
   return std::nullopt;
+}
+
+// The line damages that --line-fault names.
+std::optional<sim::LineFault> LineDamageKind(std::string_view name) {
+  static constexpr std::pair<std::string_view, sim::LineFault> kKinds[] = {
+      {"bad-checksum", sim::LineFault::BadChecksum},
+      {"noise", sim::LineFault::Noise},
+      {"pieces", sim::LineFault::Pieces},
+      {"two-answers", sim::LineFault::TwoAnswers},
+      {"no-terminator", sim::LineFault::NoTerminator},
+  };
+  for (const auto& [key, kind] : kKinds) {
+    if (key == name) return kind;
+  }
+  return std::nullopt;
+}
+
+// The serial options, made on first use so that the serial options combine in any order.
+sim::SerialServer::Options& SerialOptions(Settings& s) {
+  if (!s.serial) s.serial.emplace();
+  return *s.serial;
+}
+
+// A line fault for one command (its key) or for every command ("all").
+bool AddLineFault(Settings& s, std::string_view text) {
+  const auto pair = Pair(text);
+  const auto kind = pair ? LineDamageKind(pair->first) : std::nullopt;
+  if (!kind) return false;
+  sim::SerialFault fault{*kind, std::nullopt, 0, false};
+  if (pair->second != "all") {
+    const sim::CommandInfo* command = sim::FindCommand(pair->second);
+    if (command == nullptr) return false;
+    fault.command = command->base;
+  }
+  s.lineFaults.push_back(fault);
+  return true;
 }
 
 struct Option {
@@ -252,6 +291,23 @@ const std::vector<Option>& Options() {
          const auto kind = pair ? DamageKind(pair->first) : std::nullopt;
          return kind && AddFault(s, *kind, pair->second, 0);
        }},
+      {nullptr, nullptr,
+       "Serial line, served instead of UDP (8 data bits, no parity, one stop bit):", nullptr},
+      {"--serial", nullptr,
+       "make a pseudo-terminal pair and answer on it; the name to put in \"PORT\" of\n"
+       "[SERIAL] (\"pts/N\") is printed at start",
+       [](S& s, V) { return (SerialOptions(s), true); }},
+      {"--serial-device", "NAME",
+       "answer on this serial port, named as in \"PORT\" (COM2 is /dev/ttyS1, ttyUSB1 is\n"
+       "/dev/ttyUSB1), for a tool on another port wired to it by a null-modem cable",
+       [](S& s, V v) { return (SerialOptions(s).device = v, !v.empty()); }},
+      {"--rate", "N", "baud rate of --serial-device (default 115200)",
+       [](S& s, V v) { return SetNumber(SerialOptions(s).rate, v, 0xFFFFFFFF); }},
+      {"--line-fault", "KIND=COMMAND",
+       "damage the answers to the command on the line; KIND is bad-checksum, noise (a byte\n"
+       "before the Preamble), pieces (three pieces 150 ms apart), two-answers (the answer\n"
+       "twice) or no-terminator. An answer after the tool's time-out is --delay.",
+       [](S& s, V v) { return AddLineFault(s, v); }},
       {nullptr, nullptr, "Other:", nullptr},
       {"--parent-pid", "PID", "stop as soon as the process PID has ended",
        [](S& s, V v) {
@@ -260,7 +316,7 @@ const std::vector<Option>& Options() {
          s.parentPid = pid;
          return ok;
        }},
-      {"--verbose", nullptr, "print one line per datagram received on standard error",
+      {"--verbose", nullptr, "print one line per datagram or line frame received on standard error",
        [](S& s, V) { return (s.verbose = true, true); }},
       {"--help", nullptr, "show this text", [](S& s, V) { return (s.help = true, true); }},
   };
@@ -280,7 +336,12 @@ void PrintHelp() {
       "  PORT=49152\n"
       "  HOST_IP=127.0.0.1\n"
       "\n"
-      "The tool and the emulator use the same port, each on its own loopback address.\n");
+      "The tool and the emulator use the same port, each on its own loopback address.\n"
+      "With --serial it answers on a serial line instead; put the port name it prints\n"
+      "into \"sample.ini\":\n"
+      "\n"
+      "  [SERIAL]\n"
+      "  PORT=pts/N\n");
   for (const Option& o : Options()) {
     if (o.name == nullptr) {
       std::printf("\n%s\n", o.help);
@@ -331,18 +392,27 @@ bool Parse(int argc, char** argv, Settings& s) {
 
 bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
+// The command a frame carries, for the log.
+std::string CommandText(std::span<const std::uint8_t> frame) {
+  if (frame.size() < 26) return "too short for a frame";
+  const unsigned code = frame[24] | (frame[25] << 8);
+  const sim::CommandInfo* command = sim::FindCommand(static_cast<std::uint16_t>(code & ~1u));
+  char text[64];
+  std::snprintf(text, sizeof text, "%s (0x%04X)", command ? command->name : "unknown command",
+                code);
+  return text;
+}
+
 void LogDatagram(const sim::Datagram& d) {
-  std::string what = "too short for a frame";
-  if (d.bytes.size() >= 28) {
-    const unsigned code = d.bytes[26] | (d.bytes[27] << 8);
-    const sim::CommandInfo* command = sim::FindCommand(static_cast<std::uint16_t>(code & ~1u));
-    char text[64];
-    std::snprintf(text, sizeof text, "%s (0x%04X)", command ? command->name : "unknown command",
-                  code);
-    what = text;
-  }
+  const std::span<const std::uint8_t> bytes(d.bytes);
   std::fprintf(stderr, "from %s:%u, %zu bytes: %s\n", d.fromAddress.c_str(), d.fromPort,
-               d.bytes.size(), what.c_str());
+               d.bytes.size(),
+               CommandText(bytes.subspan(std::min<std::size_t>(2, bytes.size()))).c_str());
+}
+
+void LogLineFrame(const sim::LineFrame& f) {
+  std::fprintf(stderr, "line frame, %zu bytes: %s\n", f.line.size(),
+               f.checksumOk ? CommandText(f.frame).c_str() : "damaged (checksum or length)");
 }
 
 }  // namespace
@@ -384,20 +454,33 @@ int main(int argc, char** argv) {
   sim::Adapter adapter(settings.profile);
   for (const sim::Fault& fault : settings.faults) adapter.AddFault(fault);
   try {
-    sim::UdpServer server(adapter, settings.udp);
-    std::printf("plc_adapter_emulator: answering on %s:%u (Ctrl-C stops it)\n",
-                settings.udp.address.c_str(), server.Port());
+    std::optional<sim::UdpServer> udp;
+    std::optional<sim::SerialServer> serial;
+    if (settings.serial) {
+      serial.emplace(adapter, *settings.serial);
+      for (const sim::SerialFault& fault : settings.lineFaults) serial->AddFault(fault);
+      std::printf("plc_adapter_emulator: answering on a serial line; in \"sample.ini\" put\n"
+                  "[SERIAL]\nPORT=%s\n(Ctrl-C stops it)\n",
+                  serial->PortName().c_str());
+    } else {
+      udp.emplace(adapter, settings.udp);
+      std::printf("plc_adapter_emulator: answering on %s:%u (Ctrl-C stops it)\n",
+                  settings.udp.address.c_str(), udp->Port());
+    }
     std::fflush(stdout);
     std::size_t logged = 0;
     while (g_stop == 0 && !(settings.parentPid != 0 && ProcessGone(settings.parentPid))) {
       const timespec step{0, 100 * 1000 * 1000};
       nanosleep(&step, nullptr);
-      if (settings.verbose) {
-        const auto received = server.Received();
+      if (!settings.verbose) continue;
+      if (udp) {
+        const auto received = udp->Received();
         for (; logged < received.size(); ++logged) LogDatagram(received[logged]);
+      } else {
+        const auto received = serial->Received();
+        for (; logged < received.size(); ++logged) LogLineFrame(received[logged]);
       }
     }
-    server.Stop();
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "plc_adapter_emulator: %s\n", e.what());
     return 1;

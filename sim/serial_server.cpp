@@ -1,0 +1,182 @@
+// The serial transport of the emulated adapter: the same core, the serial line coding.
+#include "sim/serial_server.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "extcmd/frame.h"
+#include "extcmd/serial_coding.h"
+
+namespace sim {
+namespace {
+
+// How long one read waits, and so how soon Stop is noticed.
+constexpr std::int32_t kReadRoundMs = 50;
+constexpr auto kStopStep = std::chrono::milliseconds(kReadRoundMs);
+// Bytes that never reach an end-of-frame byte are dropped beyond this much.
+constexpr std::size_t kMaxPending = 64 * 1024;
+constexpr std::int32_t kWriteTimeoutMs = 5000;
+constexpr std::size_t kChecksumSize = 2;
+
+// Unstuffs one line frame (which ends in the end-of-frame byte) and checks that it holds one
+// frame of FrameLength bytes and its checksum, nothing more or less.
+LineFrame Decode(Bytes line) {
+  Bytes body(line.size(), 0);
+  const serial_line::Unescaped u = serial_line::Unescape(line, body);
+  body.resize(u.terminated ? u.stored - 1 : u.stored);
+  LineFrame f{std::move(line), {}, false};
+  if (body.size() < frame::kFrameLengthBase + kChecksumSize) return f;
+  const std::size_t size = frame::kFrameLengthBase + frame::Get16(&body[frame::kOffFrameLength]);
+  if (body.size() != size + kChecksumSize) return f;
+  f.frame.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(size));
+  f.checksumOk = serial_line::Body(f.frame) == body;
+  return f;
+}
+
+bool Has(const std::vector<SerialFault>& faults, LineFault kind) {
+  return std::any_of(faults.begin(), faults.end(),
+                     [kind](const SerialFault& f) { return f.kind == kind; });
+}
+
+}  // namespace
+
+SerialServer::SerialServer(Adapter& adapter, const Options& options) : adapter_(adapter) {
+  line_ = options.device.empty()
+              ? plat::SerialEnd::CreatePty()
+              : plat::SerialEnd::OpenDevice(options.device.c_str(),
+                                            {options.rate, 8, 0, 0, SERIAL_TERMINATOR});
+  if (!line_) {
+    throw std::system_error(errno, std::generic_category(),
+                            options.device.empty() ? "cannot make a pseudo-terminal pair"
+                                                   : "cannot open serial port " + options.device);
+  }
+  thread_ = std::thread(&SerialServer::Run, this);
+}
+
+SerialServer::~SerialServer() { Stop(); }
+
+void SerialServer::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+void SerialServer::AddFault(const SerialFault& fault) {
+  const std::lock_guard lock(mutex_);
+  faults_.push_back(fault);
+}
+
+void SerialServer::ClearFaults() {
+  const std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+std::vector<LineFrame> SerialServer::Received() const {
+  const std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::size_t SerialServer::AnswersSent() const {
+  const std::lock_guard lock(mutex_);
+  return answers_;
+}
+
+bool SerialServer::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+}
+
+bool SerialServer::WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return answers_ >= count; });
+}
+
+std::vector<SerialFault> SerialServer::TakeFaults(std::uint16_t base) {
+  const std::lock_guard lock(mutex_);
+  std::vector<SerialFault> applied;
+  for (auto it = faults_.begin(); it != faults_.end();) {
+    if (it->command && *it->command != base) {
+      ++it;
+      continue;
+    }
+    applied.push_back(*it);
+    it = it->once ? faults_.erase(it) : it + 1;
+  }
+  return applied;
+}
+
+bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
+  const auto end = std::chrono::steady_clock::now() + pause;
+  for (auto now = std::chrono::steady_clock::now(); now < end;
+       now = std::chrono::steady_clock::now()) {
+    if (stop_) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStopStep, end - now));
+  }
+  return stop_;
+}
+
+bool SerialServer::Send(std::span<const std::uint8_t> bytes) {
+  return line_->Write(bytes, kWriteTimeoutMs);
+}
+
+void SerialServer::Run() {
+  Bytes pending;
+  std::uint8_t chunk[4096];
+  while (!stop_) {
+    const std::size_t got = line_->Read(chunk, kReadRoundMs);
+    pending.insert(pending.end(), chunk, chunk + got);
+    for (auto end = std::find(pending.begin(), pending.end(), SERIAL_TERMINATOR);
+         end != pending.end() && !stop_;
+         end = std::find(pending.begin(), pending.end(), SERIAL_TERMINATOR)) {
+      Bytes line(pending.begin(), end + 1);
+      pending.erase(pending.begin(), end + 1);
+      Serve(std::move(line));
+    }
+    if (pending.size() > kMaxPending) pending.clear();
+  }
+}
+
+void SerialServer::Serve(Bytes line) {
+  LineFrame request = Decode(std::move(line));
+  const bool answerable = request.checksumOk;
+  const Bytes frame = request.frame;
+  {
+    const std::lock_guard lock(mutex_);
+    received_.push_back(std::move(request));
+  }
+  changed_.notify_all();
+  if (!answerable) return;  // the adapter drops a damaged request
+
+  const auto reply = adapter_.Handle(frame);
+  if (!reply) return;
+  const auto base = static_cast<std::uint16_t>(frame::Get16(&frame[frame::kOffCommand]) & ~1u);
+  const std::vector<SerialFault> faults = TakeFaults(base);
+  if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
+
+  Bytes body = serial_line::Body(reply->frame);
+  if (Has(faults, LineFault::BadChecksum)) body[body.size() - kChecksumSize] ^= 0x01;
+  Bytes out = serial_line::Encode(body);
+  if (Has(faults, LineFault::NoTerminator)) out.pop_back();
+  if (Has(faults, LineFault::Noise)) out.insert(out.begin(), 0x00);
+  if (Has(faults, LineFault::TwoAnswers)) out.insert(out.end(), out.begin(), out.end());
+
+  const auto pieces = std::find_if(faults.begin(), faults.end(),
+                                   [](const SerialFault& f) { return f.kind == LineFault::Pieces; });
+  if (pieces == faults.end()) {
+    Send(out);
+  } else {
+    const auto pause = pieces->value > 0 ? std::chrono::milliseconds(pieces->value) : kPiecePause;
+    const std::size_t cuts[] = {0, out.size() / 3, 2 * out.size() / 3, out.size()};
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0 && StopDuring(pause)) return;
+      Send(std::span(out).subspan(cuts[i], cuts[i + 1] - cuts[i]));
+    }
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    ++answers_;
+  }
+  changed_.notify_all();
+}
+
+}  // namespace sim

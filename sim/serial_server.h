@@ -1,0 +1,97 @@
+// The emulated adapter's serial side: takes stuffed request frames off a serial line and writes
+// each answer back in the same line coding, on its own thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/serial_end.h"
+#include "sim/adapter.h"
+
+namespace sim {
+
+// How the serial side damages an answer on the line, on top of the core's faults. An answer that
+// comes after the tool's time-out is the core's Delay fault; the datagram faults of the UDP side
+// have no meaning on a line and are not carried out here.
+enum class LineFault {
+  BadChecksum,   // the first checksum byte has its lowest bit flipped
+  Noise,         // one 00 byte goes out in front of the Preamble
+  Pieces,        // the answer goes out in three pieces, `value` ms apart (kPiecePause when 0)
+  TwoAnswers,    // the answer goes out twice in one write
+  NoTerminator,  // the end-of-frame byte is left off
+};
+
+struct SerialFault {
+  LineFault kind;
+  std::optional<std::uint16_t> command;  // base code it applies to; none: every command
+  int value = 0;
+  bool once = false;  // a one-shot fault is dropped after it has been applied once
+};
+
+inline constexpr std::chrono::milliseconds kPiecePause{150};
+
+// One frame as it came off the line.
+struct LineFrame {
+  Bytes line;        // the line bytes up to and including the end-of-frame byte
+  Bytes frame;       // unstuffed, without checksum and end-of-frame byte
+  bool checksumOk;   // a request with a wrong checksum is recorded but not answered
+};
+
+// Serves one line from construction (throws std::system_error when the line cannot be had) until
+// Stop or destruction, which return within one read round (50 ms) or one pause step.
+class SerialServer {
+ public:
+  struct Options {
+    std::string device;           // a port name ("ttyUSB1", "COM2"); empty: a new pty pair
+    std::uint32_t rate = 115200;  // the device's baud rate (8 data bits, no parity, one stop bit)
+  };
+
+  SerialServer(Adapter& adapter, const Options& options);
+  ~SerialServer();
+  SerialServer(const SerialServer&) = delete;
+  SerialServer& operator=(const SerialServer&) = delete;
+
+  void Stop();
+  // What the tool's "PORT" must name to reach this line.
+  const std::string& PortName() const { return line_->PortName(); }
+
+  void AddFault(const SerialFault& fault);
+  void ClearFaults();
+
+  std::vector<LineFrame> Received() const;
+  std::size_t AnswersSent() const;
+  // Wait, at most for the time given, until so many frames came in / answers went out.
+  bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const;
+
+ private:
+  void Run();
+  void Serve(Bytes line);
+  std::vector<SerialFault> TakeFaults(std::uint16_t base);
+  // Sleeps for the pause; true when Stop was asked meanwhile.
+  bool StopDuring(std::chrono::milliseconds pause) const;
+  bool Send(std::span<const std::uint8_t> bytes);
+
+  Adapter& adapter_;
+  std::unique_ptr<plat::SerialEnd> line_;
+  std::atomic<bool> stop_{false};
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<SerialFault> faults_;
+  std::vector<LineFrame> received_;
+  std::size_t answers_ = 0;
+
+  std::thread thread_;
+};
+
+}  // namespace sim

@@ -1,0 +1,537 @@
+// The serial link of the interface object over real pseudo-terminals; the test plays the adapter
+// on the other side of the line.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "extcmd/zanto_extcmd_if.h"
+#include "platform/serial_end.h"
+#include "tests/unit/serial_frames.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kTimeoutMs = 400;
+constexpr std::uint16_t kStatusAnswer = 0xA142;
+
+// The adapter's end of the line.
+class Adapter {
+ public:
+  Adapter() : pty_(plat::SerialEnd::CreatePty()) {}
+
+  bool Ok() const { return pty_ != nullptr; }
+  const char* Port() const { return pty_->PortName().c_str(); }
+  int Handle() const { return pty_->NativeHandle(); }
+
+  // The next frame the tool sent, through its terminator; empty when none came within the bound.
+  Bytes NextFrame(int timeoutMs = 3000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const auto end = std::find(pending_.begin(), pending_.end(), SERIAL_TERMINATOR);
+      if (end != pending_.end()) {
+        Bytes frame(pending_.begin(), end + 1);
+        pending_.erase(pending_.begin(), end + 1);
+        return frame;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left <= 0ms || !ReadMore(static_cast<int>(left.count()))) return {};
+    }
+  }
+
+  // All bytes that arrive within the time.
+  Bytes Collect(int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (auto left = ms; left > 0;
+         left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     deadline - Clock::now()).count())) {
+      ReadMore(left);
+    }
+    Bytes all;
+    all.swap(pending_);
+    return all;
+  }
+
+  void Send(std::span<const std::uint8_t> bytes) { EXPECT_TRUE(pty_->Write(bytes)); }
+  void HangUp() { pty_.reset(); }
+
+ private:
+  bool ReadMore(int timeoutMs) {
+    std::uint8_t chunk[4096];
+    const std::size_t got = pty_->Read(chunk, timeoutMs);
+    pending_.insert(pending_.end(), chunk, chunk + got);
+    return got > 0;
+  }
+
+  std::unique_ptr<plat::SerialEnd> pty_;
+  Bytes pending_;
+};
+
+// A status answer whose data byte 1 tells answers apart.
+Bytes StatusAnswer(std::uint8_t marker) { return AnswerFrame(kStatusAnswer, {0, marker}, 120); }
+
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class SerialLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(adapter.Ok());
+    ASSERT_EQ(link.OpenSerial(adapter.Port(), 115200, 8, 0, 0), 1);
+  }
+  void TearDown() override {
+    if (link.GetConnectType() == CONNECT_SERIAL) link.CloseSerial();
+  }
+
+  // Answers each request in turn with the next of the given line bytes, after a pause; the
+  // requests are kept. Join the thread before looking at them.
+  std::jthread Answering(std::vector<Bytes> lines, std::chrono::milliseconds pause = 0ms) {
+    return std::jthread([this, lines = std::move(lines), pause] {
+      for (const Bytes& line : lines) {
+        Bytes request = adapter.NextFrame();
+        if (request.empty()) return;
+        requests.push_back(std::move(request));
+        std::this_thread::sleep_for(pause);
+        adapter.Send(line);
+      }
+    });
+  }
+
+  int GetStatus(int noAnswerOk = 0) {
+    link.MakeCommand(CMD_GET_STATUS, 4);
+    return link.Transact(noAnswerOk);
+  }
+
+  Adapter adapter;
+  C_ZANTO_EXTCMD_IF link{kTimeoutMs};
+  std::vector<Bytes> requests;
+};
+
+}  // namespace
+
+TEST_F(SerialLink, RequestsGoOnTheLineByteForByte) {
+  for (const LineCase& c : RequestLineCases()) {
+    SCOPED_TRACE(c.name);
+    link.MakeCommand(c.code, 4);
+    std::copy(c.data.begin(), c.data.end(), link.GetData());
+    EXPECT_EQ(link.SerialSend(), 1);
+    EXPECT_EQ(adapter.NextFrame(), c.line);
+  }
+}
+
+TEST_F(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
+  link.MakeCommand(CMD_FW_UPDATE, 1032);
+  for (int i = 0; i < 1032; ++i) link.GetData()[i] = static_cast<std::uint8_t>(i * 7);
+  const Bytes frame(link.m_Buffer, link.m_Buffer + 12 + 1048);
+  const auto start = Clock::now();
+  EXPECT_EQ(link.SerialSend(), 1);
+  // Pauses of at least 1 ms before body bytes 0, 128, ..., 1024 and before the terminator.
+  EXPECT_GE(MsSince(start), 10);
+  EXPECT_EQ(adapter.NextFrame(), LineOf(frame));
+}
+
+TEST_F(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
+  const Bytes answer = AnswerFrame(kStatusAnswer, {0, 0x5A, 0xA2, 0xA3, 0x41}, 120);
+  const Bytes body = serial_line::Body(answer);
+  const auto start = Clock::now();
+  {
+    auto adapterThread = Answering({serial_line::Encode(body)});
+    EXPECT_EQ(GetStatus(), 1);
+  }
+  EXPECT_GE(MsSince(start), 100);  // the port is first looked at after 100 ms
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0], RequestLineCases()[0].line);
+  const std::size_t length = answer.size() - 12;
+  EXPECT_TRUE(std::equal(body.begin(), body.end(), link.m_Buffer));  // frame and checksum
+  EXPECT_EQ(link.m_Buffer[length + 14], SERIAL_TERMINATOR);
+  EXPECT_TRUE(std::all_of(link.m_Buffer + length + 15, link.m_Buffer + 1468,
+                          [](std::uint8_t b) { return b == 0; }));
+}
+
+TEST_F(SerialLink, AnswerArrivingInPiecesWithPauses) {
+  link.m_nTimeout = 3000;
+  const Bytes line = LineOf(StatusAnswer(7));
+  std::jthread adapterThread([&] {
+    ASSERT_FALSE(adapter.NextFrame().empty());
+    const std::size_t cuts[] = {0, 5, 40, line.size()};
+    for (int i = 0; i < 3; ++i) {
+      adapter.Send(std::span(line).subspan(cuts[i], cuts[i + 1] - cuts[i]));
+      std::this_thread::sleep_for(150ms);
+    }
+  });
+  EXPECT_EQ(GetStatus(), 1);
+  EXPECT_EQ(link.GetData()[1], 7);
+}
+
+// Line bytes already waiting when the receive starts count as arriving after it armed.
+TEST_F(SerialLink, ReceiveTable) {
+  const Bytes p(frame::kPreamble.begin(), frame::kPreamble.end());
+  const auto cat = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  const Bytes first = StatusAnswer(1), second = StatusAnswer(2);
+  Bytes firstStored = serial_line::Body(first);
+  firstStored.push_back(SERIAL_TERMINATOR);
+  const struct {
+    const char* name;
+    Bytes line;
+    int result;
+    Bytes stored;  // m_Buffer from byte 0 on success, followed by a zero byte
+  } cases[] = {
+      {"escape sets bit 7", cat({p, {0xA3, 0x41, 0xA2}}), 1, cat({p, {0xC1, 0xA2}})},
+      {"escaped A2 does not end the frame", cat({p, {0xA3, 0xA3, 0x22, 0x55, 0xA2}}), 1,
+       cat({p, {0xA2, 0x55, 0xA2}})},
+      {"escape then A2 ends the frame", cat({p, {0xA3, 0xA2, 0x77, 0xA2}}), 1,
+       cat({p, {0xA2}})},
+      {"two answers at once: the first is taken", cat({LineOf(first), LineOf(second)}), 1,
+       firstStored},
+      {"noise before the preamble", cat({{0x00}, LineOf(first)}), ERR_SERIAL_PREAMBLE, {}},
+      {"fewer bytes than the preamble", {0xAA, 0xAA, 0xA2}, ERR_SERIAL_PREAMBLE, {}},
+      {"stuffed preamble byte", cat({Bytes(7, 0xAA), {0xA3, 0x2B, 0xA2}}), ERR_SERIAL_PREAMBLE,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    link.m_nError = 0;
+    adapter.Send(c.line);
+    const int ok = link.SerialRecv();
+    if (c.result == 1) {
+      ASSERT_EQ(ok, 1);
+      EXPECT_EQ(Bytes(link.m_Buffer, link.m_Buffer + c.stored.size()), c.stored);
+      EXPECT_EQ(link.m_Buffer[c.stored.size()], 0);
+    } else {
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(link.GetErrorCode(), c.result);
+    }
+  }
+}
+
+TEST_F(SerialLink, AnswerWithoutTerminatorTimesOut) {
+  adapter.Send(serial_line::Body(StatusAnswer(1)));
+  EXPECT_EQ(link.SerialRecv(), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
+}
+
+TEST_F(SerialLink, AnswerChecksIncludingTheChecksum) {
+  const Bytes good = StatusAnswer(3);
+  Bytes badSum = serial_line::Body(good);
+  badSum[good.size()] ^= 0x01;
+  Bytes tooLong = good;  // claims more than the buffer holds
+  frame::Put16(tooLong.data() + frame::kOffFrameLength, 0xFFFF);
+  tooLong.push_back(0);
+  tooLong.push_back(0);
+  Bytes wrongCode = StatusAnswer(3);
+  frame::Put16(wrongCode.data() + frame::kOffCommand, CMD_GET_STATUS | 1);
+  const struct {
+    const char* name;
+    Bytes line;
+    int code;  // 0: accepted
+  } cases[] = {
+      {"good answer", LineOf(good), 0},
+      {"wrong checksum", serial_line::Encode(badSum), frame::kErrChecksum},
+      {"FrameLength beyond the buffer", serial_line::Encode(tooLong), frame::kErrChecksum},
+      {"request code echoed", LineOf(wrongCode), frame::kErrCommand},
+  };
+  std::vector<Bytes> lines;
+  for (const auto& c : cases) lines.push_back(c.line);
+  auto adapterThread = Answering(lines);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    link.m_nError = 0;
+    EXPECT_EQ(GetStatus(), c.code == 0 ? 1 : 0);
+    EXPECT_EQ(link.GetErrorCode(), c.code);
+  }
+}
+
+// The same answer with a wrong checksum: only the serial link examines the checksum.
+TEST(SerialChecksum, WrongChecksumFailsOnSerialAndPassesOverUdp) {
+  Bytes body = serial_line::Body(StatusAnswer(3));
+  body[body.size() - 1] ^= 0x80;
+  for (const int connect : {CONNECT_ETHER, CONNECT_SERIAL}) {
+    C_ZANTO_EXTCMD_IF link(5000);
+    link.m_nConnect = connect;
+    link.MakeCommand(CMD_GET_STATUS, 4);
+    std::memset(link.m_Buffer, 0, sizeof link.m_Buffer);
+    std::copy(body.begin(), body.end(), link.m_pFrame);
+    link.m_nError = 0;
+    EXPECT_EQ(link.CheckResponse(kStatusAnswer), connect == CONNECT_ETHER ? 1 : 0) << connect;
+    EXPECT_EQ(link.GetErrorCode(), connect == CONNECT_ETHER ? 0 : frame::kErrChecksum);
+  }
+}
+
+TEST_F(SerialLink, NoAnswerTimesOut) {
+  const auto start = Clock::now();
+  EXPECT_EQ(GetStatus(0), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
+  EXPECT_GE(MsSince(start), kTimeoutMs);
+  EXPECT_EQ(GetStatus(1), 1);  // a missing answer is acceptable here
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
+}
+
+// An answer that comes after the time-out stays queued and is taken by the next exchange, whose
+// own answer is dropped with the rest of what was read: the exchange after that is in step.
+TEST_F(SerialLink, LateAnswerTimesOutAndIsTakenByTheNextExchange) {
+  link.m_nTimeout = 300;
+  {
+    auto adapterThread = Answering({LineOf(StatusAnswer(1))}, 700ms);
+    EXPECT_EQ(GetStatus(0), 0);
+    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
+  }
+  {
+    auto adapterThread = Answering({LineOf(StatusAnswer(2)), LineOf(StatusAnswer(3))});
+    EXPECT_EQ(GetStatus(0), 1);
+    EXPECT_EQ(link.GetData()[1], 1);
+    EXPECT_EQ(GetStatus(0), 1);
+    EXPECT_EQ(link.GetData()[1], 3);
+  }
+}
+
+TEST_F(SerialLink, LateAnswerCountsAsSuccessWhenNoAnswerIsAcceptable) {
+  link.m_nTimeout = 300;
+  auto adapterThread = Answering({LineOf(StatusAnswer(1))}, 700ms);
+  EXPECT_EQ(GetStatus(1), 1);
+}
+
+// Nothing waits for ever: with the far end gone every write fails at once, and the receive
+// ends in its time-out.
+TEST_F(SerialLink, LineHungUpEndsInTheTimeOut) {
+  adapter.HangUp();
+  EXPECT_EQ(GetStatus(0), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
+  EXPECT_EQ(link.CloseSerial(), 1);
+}
+
+// A write that cannot complete ends the send after the time-out: here nobody takes the bytes
+// off the line, which holds about five such requests (20 KiB on Linux) before it is full.
+TEST_F(SerialLink, WriteThatCannotCompleteEndsTheSend) {
+  link.m_nTimeout = 200;
+  constexpr int kRequests = 8;
+  std::size_t lineSize = 0;
+  for (int i = 0; i < kRequests; ++i) {
+    link.MakeCommand(CMD_FW_UPDATE, 4000);
+    lineSize = LineOf({link.m_Buffer, 12 + 4016}).size();
+    EXPECT_EQ(link.SerialSend(), 1);
+  }
+  const Bytes line = adapter.Collect(300);
+  EXPECT_LT(line.size(), kRequests * lineSize);
+  EXPECT_LT(std::count(line.begin(), line.end(), SERIAL_TERMINATOR), kRequests);
+}
+
+// Requests whose checksum would lie past the buffer are not sent at all, and nothing behind the
+// buffer is written; the largest that fits goes out whole.
+TEST_F(SerialLink, RequestsAtTheEndOfTheBuffer) {
+  link.MakeCommand(CMD_FW_UPDATE, 4067);  // FrameLength 4083: checksum at 4095 and 4096
+  EXPECT_EQ(link.SerialSend(), 1);
+  EXPECT_EQ(link.m_nTimeout, kTimeoutMs);
+  EXPECT_EQ(link.m_nPacing, 128);
+  EXPECT_TRUE(adapter.Collect(300).empty());
+
+  link.MakeCommand(CMD_FW_UPDATE, 4066);  // FrameLength 4082: checksum at 4094 and 4095
+  std::fill(link.GetData(), link.GetData() + 4066, 0xA3);
+  EXPECT_EQ(link.SerialSend(), 1);
+  EXPECT_EQ(adapter.NextFrame(), LineOf({link.m_Buffer, 4094}));
+}
+
+// An answer longer than the buffer fills it and stops there; the answer checks then refuse it.
+TEST_F(SerialLink, AnswerLongerThanTheBuffer) {
+  auto adapterThread = Answering({LineOf(AnswerFrame(kStatusAnswer, Bytes(5000, 0x11)))});
+  EXPECT_EQ(GetStatus(), 0);
+  EXPECT_EQ(link.GetErrorCode(), frame::kErrChecksum);
+  EXPECT_EQ(link.m_Buffer[4095], 0x11);
+  EXPECT_EQ(link.m_nTimeout, kTimeoutMs);
+  EXPECT_EQ(link.m_nPacing, 128);
+}
+
+TEST_F(SerialLink, OpenAndCloseStates) {
+  plat::SerialHandle port = link.m_hComm;
+  EXPECT_EQ(link.OpenSerial(adapter.Port(), 9600, 7, 1, 0), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_ALREADY_OPEN);
+  EXPECT_EQ(link.m_hComm, port);
+
+  // The port is ours alone while the link is open, and free again once it is closed.
+  C_ZANTO_EXTCMD_IF second(kTimeoutMs);
+  EXPECT_EQ(second.OpenSerial(adapter.Port(), 115200, 8, 0, 0), 0);
+  EXPECT_EQ(second.GetErrorCode(), ERR_SERIAL_OPEN);
+  EXPECT_EQ(second.GetConnectType(), CONNECT_NONE);
+
+  {
+    auto adapterThread = Answering({LineOf(StatusAnswer(4))});
+    EXPECT_EQ(GetStatus(), 1);  // the open link is untouched
+  }
+  EXPECT_EQ(link.CloseSerial(), 1);
+  EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+  EXPECT_EQ(link.m_hComm, plat::kInvalidSerial);
+  EXPECT_EQ(link.CloseSerial(), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_NOT_OPEN);
+
+  EXPECT_EQ(second.OpenSerial(adapter.Port(), 115200, 8, 0, 0), 1);
+  EXPECT_EQ(second.CloseSerial(), 1);
+}
+
+TEST(SerialOpen, PortThatDoesNotExist) {
+  for (const char* name : {"ttyNONE", "COM200", "pts/999"}) {
+    SCOPED_TRACE(name);
+    C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+    EXPECT_EQ(link.OpenSerial(name, 115200, 8, 0, 0), 0);
+    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+    EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+    EXPECT_EQ(link.m_hComm, plat::kInvalidSerial);
+    // Commands then fail without a link and leave the code of the failed open for the report.
+    link.MakeCommand(CMD_GET_STATUS, 4);
+    EXPECT_EQ(link.Transact(0), 0);
+    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+    link.m_nError = 0;
+    EXPECT_EQ(link.SerialRecv(), 0);
+    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+    EXPECT_EQ(link.CloseSerial(), 0);
+    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_NOT_OPEN);
+  }
+}
+
+namespace {
+
+// A UDP port that is free on 127.0.0.1 at the moment.
+std::uint16_t FreeUdpPort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+// Opening or closing the serial link while UDP is open changes nothing; UDP stays usable.
+TEST(SerialOpen, WhileUdpIsOpen) {
+  const std::uint16_t port = FreeUdpPort();
+  const int responder = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(port);
+  at.sin_addr.s_addr = inet_addr("127.0.0.2");
+  ASSERT_EQ(bind(responder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  timeval wait{3, 0};
+  setsockopt(responder, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+
+  Adapter adapter;
+  ASSERT_TRUE(adapter.Ok());
+  C_ZANTO_EXTCMD_IF link(2000);
+  const std::uint8_t mac[6] = {};
+  ASSERT_EQ(link.OpenEther("127.0.0.1", "127.0.0.2", port, mac), 1);
+  EXPECT_EQ(link.OpenSerial(adapter.Port(), 115200, 8, 0, 0), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_ALREADY_OPEN);
+  EXPECT_EQ(link.CloseSerial(), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_NOT_OPEN);
+  EXPECT_EQ(link.GetConnectType(), CONNECT_ETHER);
+
+  std::jthread udpAdapter([&] {
+    std::uint8_t request[4096];
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    if (recvfrom(responder, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from),
+                 &size) <= 0) {
+      return;
+    }
+    Bytes datagram = {0, 0};
+    const Bytes answer = StatusAnswer(9);
+    datagram.insert(datagram.end(), answer.begin(), answer.end());
+    sendto(responder, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from),
+           size);
+  });
+  link.MakeCommand(CMD_GET_STATUS, 4);
+  EXPECT_EQ(link.Transact(0), 1);
+  EXPECT_EQ(link.GetData()[1], 9);
+  udpAdapter.join();
+  EXPECT_EQ(link.CloseEther(), 1);
+  close(responder);
+  EXPECT_TRUE(adapter.Collect(100).empty());  // nothing went out on the serial line
+}
+
+// What the port keeps of the settings can be read back on the adapter's side of the line. Linux
+// pseudo-terminals always clear PARENB and use 8 data bits, so parity shows in PARODD and CMSPAR.
+TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
+  const struct {
+    std::uint32_t baud;
+    int parity, stopBits;
+    tcflag_t bits;  // of PARODD | CMSPAR | CSTOPB
+    speed_t speed;
+  } cases[] = {
+      {9600, 2, 2, CSTOPB, B9600},                   // even parity, two stop bits
+      {115200, 1, 0, PARODD, B115200},               // odd
+      {57600, 3, 1, PARODD | CMSPAR | CSTOPB, B57600},  // mark, one and a half -> two
+      {19200, 4, 0, CMSPAR, B19200},                 // space
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.baud);
+    Adapter adapter;
+    ASSERT_TRUE(adapter.Ok());
+    termios before{};
+    ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    ASSERT_EQ(tcsetattr(adapter.Handle(), TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+
+    C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+    ASSERT_EQ(link.OpenSerial(adapter.Port(), c.baud, 8, c.parity, c.stopBits), 1);
+    termios t{};
+    ASSERT_EQ(tcgetattr(adapter.Handle(), &t), 0);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB), c.bits);
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_NE(t.c_iflag & INPCK, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+
+    ASSERT_EQ(link.CloseSerial(), 1);
+    termios after{};
+    ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+  }
+}
+
+// The emulator can also sit on a serial device; here the device is the program's side of a
+// pseudo-terminal pair, whose other side stands in for the tool's port.
+TEST(SerialEndDevice, CarriesBytesBothWaysAndHoldsThePortAlone) {
+  const auto pair = plat::SerialEnd::CreatePty();
+  ASSERT_TRUE(pair);
+  const auto device = plat::SerialEnd::OpenDevice(pair->PortName().c_str(), {9600, 8, 0, 0, 0xA2});
+  ASSERT_TRUE(device);
+  EXPECT_EQ(device->PortName(), pair->PortName());
+  EXPECT_FALSE(plat::SerialEnd::OpenDevice(pair->PortName().c_str(), {9600, 8, 0, 0, 0xA2}));
+  C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+  EXPECT_EQ(link.OpenSerial(pair->PortName().c_str(), 115200, 8, 0, 0), 0);
+  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+
+  const Bytes out = {0x0A, 0x0D, 0x11, 0x13, 0x03, 0xA2};  // bytes a cooked line would change
+  ASSERT_TRUE(device->Write(out));
+  Bytes got(16);
+  got.resize(pair->Read(got, 2000));
+  EXPECT_EQ(got, out);
+  ASSERT_TRUE(pair->Write(out));
+  got.resize(16);
+  got.resize(device->Read(got, 2000));
+  EXPECT_EQ(got, out);
+  EXPECT_FALSE(plat::SerialEnd::OpenDevice("ttyNONE", {9600, 8, 0, 0, 0xA2}));
+}
