@@ -63,6 +63,9 @@ class SerialServer {
   void Stop();
   // What the tool's "PORT" must name to reach this line.
   const std::string& PortName() const { return line_->PortName(); }
+  // The descriptor of the adapter's end. For a pair, terminal attribute requests on it reach the
+  // tool's side, so the line settings a tool chose can be read back there.
+  int LineHandle() const { return line_->NativeHandle(); }
 
   void AddFault(const SerialFault& fault);
   void ClearFaults();

@@ -1,67 +1,57 @@
-// PLC Remote, Update Firmware and the command tool, typed on a terminal against the emulated adapter.
+// PLC Remote, Update Firmware and the command tool, typed on a terminal against the emulated
+// adapter: over UDP, and over a serial line for the exchanges whose bytes the line changes.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 
 #include "extcmd/frame.h"
+#include "extcmd/serial_coding.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
+#include "tests/e2e/tool_test.h"
 
 namespace e2e {
 namespace {
 
-const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-const std::string kSampleMenu =
-    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
-    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
-const std::string kTarvikMenu =
-    "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ";
-const std::string kSubMenu =
-    "\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ";
-const std::string kRejected = "\n Invalid value !!\n\n";
-const std::string kKeyPrompt = " Press any key";
-
-// One tool on a terminal, its UDP link open to the emulator, the main menu on screen.
-class ToolOverUdp : public ::testing::Test {
+// The same tool over the link of the test's parameter: the scene serves the serial line as well
+// when the tool is to choose it.
+class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
  protected:
+  ToolOnLink()
+      : ToolTest(GetParam() == Link::Serial ? WithSerialLine() : ToolScene::Settings{}) {}
+
   void StartAtMenu(const char* program, const std::string& menu) {
-    menu_ = menu;
-    tool_.emplace(scene_.Launch(program));
-    ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
-    tool_->SendLine("0");
-    ASSERT_TRUE(tool_->Expect(menu_)) << tool_->Output();
+    ToolTest::StartAtMenu(program, menu, GetParam());
   }
 
-  // Types the line and returns what the tool shows up to and with `text`.
-  std::string Answer(const std::string& line, const std::string& text,
-                     std::chrono::milliseconds wait = kDefaultWait) {
-    tool_->SendLine(line);
-    return tool_->ReadUntil(text, wait).value_or("(not shown: " + text + ") " + tool_->Unconsumed());
+  // The request frames as they went out, each checked for its link's wrapping: over UDP two zero
+  // bytes in front of the frame, over serial its checksum behind it, stuffed, and the end byte.
+  std::vector<sim::Bytes> SentFrames() const {
+    std::vector<sim::Bytes> frames;
+    if (GetParam() == Link::Udp) {
+      for (const sim::Datagram& d : scene_.server->Received()) {
+        EXPECT_EQ(d.bytes.at(0) | d.bytes.at(1), 0);
+        frames.emplace_back(d.bytes.begin() + 2, d.bytes.end());
+      }
+    } else {
+      for (const sim::LineFrame& f : scene_.serialServer->Received()) {
+        EXPECT_TRUE(f.checksumOk);
+        EXPECT_EQ(f.line, serial_line::Encode(serial_line::Body(f.frame)));
+        frames.push_back(f.frame);
+      }
+    }
+    return frames;
   }
-
-  // A key, the main menu again, and 0 ends the tool with status 0.
-  void KeyMenuAndQuit() {
-    ASSERT_TRUE(tool_->SendKey('k'));
-    EXPECT_EQ(tool_->ReadUntil(menu_), menu_);
-    tool_->SendLine("0");
-    EXPECT_EQ(tool_->WaitExit(), 0);
-  }
-
-  std::string WriteFile(const std::string& name, const sim::Bytes& bytes) const {
-    std::ofstream(scene_.scratch.Path() / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return name;  // the tool runs in the scratch folder
-  }
-
-  ToolScene scene_;
-  std::optional<PtyProcess> tool_;
-  std::string menu_;
 };
 
-using SampleHandlersOverUdp = ToolOverUdp;
-using TarvikOverUdp = ToolOverUdp;
+const auto kBothLinks = ::testing::Values(Link::Udp, Link::Serial);
+const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+
+using SampleHandlersOverUdp = ToolTest;
+using TarvikOverUdp = ToolTest;
+using SampleHandlers = ToolOnLink;
+using Tarvik = ToolOnLink;
 
 const sim::Mac kRemoteMac = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
 
@@ -80,7 +70,7 @@ void AddRemote(sim::Adapter& adapter, std::uint8_t result) {
   });
 }
 
-TEST_F(SampleHandlersOverUdp, PlcRemotePrintsTheRemoteAdaptersStatus) {
+TEST_P(SampleHandlers, PlcRemotePrintsTheRemoteAdaptersStatus) {
   AddRemote(scene_.adapter, 0);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   EXPECT_EQ(Answer("3", kSubMenu), "3\n" + kSubMenu);
@@ -106,16 +96,23 @@ TEST_F(SampleHandlersOverUdp, PlcRemotePrintsTheRemoteAdaptersStatus) {
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
 
-  // One datagram: 00 00, then the 80-byte relay frame with its MAC and wait time.
-  const auto received = scene_.server->Received();
-  ASSERT_EQ(received.size(), 1u);
-  const sim::Bytes& d = received[0].bytes;
-  ASSERT_EQ(d.size(), 82u);
-  EXPECT_EQ(d[0] | d[1], 0);
-  EXPECT_EQ(frame::Get16(&d[2 + 24]), 0x3001);
-  EXPECT_EQ(sim::Bytes(d.begin() + 2 + 32, d.begin() + 2 + 40),
+  // One 80-byte relay frame (an 82-byte datagram, or 80 bytes and the checksum on the line):
+  // 20 relay bytes with MAC and wait time, then the nested Get Status request.
+  const auto frames = SentFrames();
+  ASSERT_EQ(frames.size(), 1u);
+  const sim::Bytes& f = frames[0];
+  ASSERT_EQ(f.size(), 80u);
+  EXPECT_EQ(frame::Get16(&f[frame::kOffCommand]), 0x3001);
+  EXPECT_EQ(frame::Get16(&f[frame::kOffFrameLength]), 68);
+  EXPECT_EQ(frame::Get32(&f[frame::kOffBodyLength]), 60u);
+  const std::uint8_t* relay = &f[frame::kHeaderSize];
+  EXPECT_EQ(sim::Bytes(relay + 4, relay + 12),
             (sim::Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xFF, 0x0F}));
-  EXPECT_EQ(frame::Get16(&d[2 + 48 + 24]), 0xA141);
+  EXPECT_EQ(frame::Get32(relay + 16), 1468u);  // RelayMaxLength
+  const std::uint8_t* inner = &f[frame::kInnerFrameOffset];
+  EXPECT_EQ(frame::Get16(inner + frame::kOffCommand), 0xA141);
+  EXPECT_EQ(frame::Get16(inner + frame::kOffFrameLength), 20);
+  EXPECT_EQ(frame::Get32(inner + frame::kOffBodyLength), 12u);
 }
 
 struct RemoteFailureCase {
@@ -125,7 +122,7 @@ struct RemoteFailureCase {
   const char* report;
 };
 
-class PlcRemoteFailureOverUdp : public ToolOverUdp,
+class PlcRemoteFailureOverUdp : public ToolTest,
                          public ::testing::WithParamInterface<RemoteFailureCase> {};
 
 TEST_P(PlcRemoteFailureOverUdp, IsReportedAndTheMainMenuFollows) {
@@ -147,15 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
         RemoteFailureCase{"RemoteResult", "0123456789ab", 3, "\n Failure:10207\n Result:3\n\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-sim::Bytes Image(std::size_t size) {
-  sim::Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 31 + i / 1024);
-  return b;
-}
+INSTANTIATE_TEST_SUITE_P(E2e, SampleHandlers, kBothLinks, kLinkName);
 
-// Slow: the tool pauses 10 s after the last block while the adapter writes its memory.
+// Slow: the tool pauses 10 s after the last block while the adapter writes its memory. Over the
+// serial line the same handler delivers images of several sizes in tests/link, without the pause.
 TEST_F(SampleHandlersOverUdp, FirmwareUpdateDeliversTheImageWhole) {
-  const sim::Bytes image = Image(3000);
+  const sim::Bytes image = FirmwareImage(3000);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   EXPECT_EQ(Answer("4", " --> "), "4\n Please enter firmware image file --> ");
   const std::string name = WriteFile("image.bin", image);
@@ -168,7 +162,9 @@ TEST_F(SampleHandlersOverUdp, FirmwareUpdateDeliversTheImageWhole) {
 
   EXPECT_EQ(scene_.adapter.Images(), std::vector<sim::Bytes>{image});
   EXPECT_TRUE(scene_.adapter.Violations().empty());
-  for (const sim::Datagram& d : scene_.server->Received()) EXPECT_EQ(d.bytes.size(), 1062u);
+  const auto received = scene_.server->Received();
+  EXPECT_EQ(received.size(), 3u);
+  for (const sim::Datagram& d : received) EXPECT_EQ(d.bytes.size(), 1062u);
 }
 
 TEST_F(SampleHandlersOverUdp, FirmwareBlockRejectedStopsTheTransfer) {
@@ -178,7 +174,7 @@ TEST_F(SampleHandlersOverUdp, FirmwareBlockRejectedStopsTheTransfer) {
   });
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   Answer("4", " --> ");
-  const std::string name = WriteFile("image.bin", Image(10 * 1024));
+  const std::string name = WriteFile("image.bin", FirmwareImage(10 * 1024));
   EXPECT_EQ(Answer(name, kKeyPrompt),
             name + "\n .....\n Failure:10207\n Result:3\n\n Press any key");
   KeyMenuAndQuit();
@@ -202,7 +198,7 @@ TEST_F(TarvikOverUdp, MenuRejectsAndLeadingZerosSelect) {
   EXPECT_EQ(frame::Get16(&requests[0][frame::kOffCommand]), 0x4001);
 }
 
-TEST_F(TarvikOverUdp, SystemCommandPrintsTheReply) {
+TEST_P(Tarvik, SystemCommandPrintsTheReply) {
   scene_.adapter.Configure(
       [](sim::AdapterProfile& p) { p.systemReplies["show version"] = "emulated adapter 1.0"; });
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu);
@@ -211,27 +207,36 @@ TEST_F(TarvikOverUdp, SystemCommandPrintsTheReply) {
             "show version\n\n emulated adapter 1.0\n\n Press any key");
   ASSERT_TRUE(tool_->SendKey('k'));
   EXPECT_EQ(tool_->ReadUntil(menu_), menu_);
-  // A reply without its NUL is printed as far as the answer goes.
+  // A reply without its NUL is printed as far as the answer goes; over serial the checksum and
+  // the end byte follow it in the buffer and must not show.
   scene_.adapter.AddFault({sim::FaultKind::NoTextEnd, CMD_SYSTEMCMD, 0, true});
   Answer("1", " --> ");
   EXPECT_EQ(Answer("show version", kKeyPrompt),
             "show version\n\n emulated adapter 1.0\n\n Press any key");
   KeyMenuAndQuit();
-  const auto requests = scene_.adapter.Requests();
-  ASSERT_EQ(requests.size(), 2u);
+  const auto frames = SentFrames();
+  ASSERT_EQ(frames.size(), 2u);
   // "show version" is 12 characters: the NUL and 3 fill bytes make 16 data bytes.
-  EXPECT_EQ(frame::Get16(&requests[0][frame::kOffFrameLength]), 16 + 16);
+  EXPECT_EQ(frame::Get16(&frames[0][frame::kOffFrameLength]), 16 + 16);
+  EXPECT_EQ(sim::Bytes(frames[0].begin() + 28 + 12, frames[0].end()),
+            (sim::Bytes{0x00, 0xFF, 0xFF, 0xFF}));
 }
 
 // Slow: the adapter takes 8 s to come back after it confirmed.
-TEST_F(TarvikOverUdp, RestartPausesBeforeTheKeyPrompt) {
+TEST_P(Tarvik, RestartPausesBeforeTheKeyPrompt) {
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu);
   EXPECT_EQ(Answer("2", "...\n"), "2\n\n Recv reset_sys confirmation\n Now restarting...\n");
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(tool_->ReadUntil(kKeyPrompt, 30s), "\n Press any key");
   EXPECT_GE(std::chrono::steady_clock::now() - start, 7500ms) << "the tool pauses 8000 ms";
   KeyMenuAndQuit();
+  const auto frames = SentFrames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].size(), 32u);
+  EXPECT_EQ(frame::Get16(&frames[0][frame::kOffCommand]), 0x4001);
 }
+
+INSTANTIATE_TEST_SUITE_P(E2e, Tarvik, kBothLinks, kLinkName);
 
 // Slow: the command tool waits 10 s for an answer, twice as long as the maintenance tool.
 TEST_F(TarvikOverUdp, NoAnswerIsReportedAfterTenSeconds) {

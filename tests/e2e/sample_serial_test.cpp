@@ -1,64 +1,33 @@
-// The maintenance tool as a technician runs it over a serial line: "sample.ini" names a
-// pseudo-terminal whose far end is the emulated adapter.
+// The tools as a technician runs them over a serial line: "sample.ini" names a pseudo-terminal
+// whose far end is the emulated adapter, or a port that is not there; and what the line format
+// keys of "sample.ini" make of the port.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <termios.h>
 
-#include <fstream>
-#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "extcmd/frame.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
+#include "tests/e2e/tool_test.h"
 
 namespace e2e {
 namespace {
 
-const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-const std::string kMenu =
-    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
-    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
-
-// The tool in a scratch folder whose "sample.ini" names the serial port; it chooses the serial
-// link and stands at the main menu.
-class SampleOverSerial : public ::testing::Test {
+// The maintenance tool on the emulator's serial line, at its main menu once started.
+class SampleOverSerial : public ToolTest {
  protected:
-  void StartAtMenu(const std::string& port) {
-    std::ofstream(scratch_.Path() / "sample.ini") << "[SERIAL]\nPORT=" << port << "\nRATE=115200\n";
-    tool_.emplace(PtyProcess::Options{SAMPLE_PROGRAM, {}, scratch_.Path().string(), {}});
-    ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
-    tool_->SendLine("1");
-    ASSERT_EQ(tool_->ReadUntil(kMenu), "1\n" + kMenu) << tool_->Output();
-  }
-  void StartWithEmulator() {
-    server_.emplace(adapter_, sim::SerialServer::Options{});
-    StartAtMenu(server_->PortName());
-  }
-
-  // Types the line and returns what the tool shows up to the next key prompt.
-  std::string UpToKeyPrompt(const std::string& line) {
-    tool_->SendLine(line);
-    return tool_->ReadUntil(" Press any key").value_or("(no key prompt) " + tool_->Unconsumed());
-  }
-  void KeyAndMenu() {
-    ASSERT_TRUE(tool_->SendKey('k'));
-    EXPECT_EQ(tool_->ReadUntil(kMenu), kMenu);
-  }
-  void Quit() {
-    tool_->SendLine("0");
-    EXPECT_EQ(tool_->WaitExit(), 0);
-  }
-
-  ScratchDir scratch_;
-  sim::Adapter adapter_;
-  std::optional<sim::SerialServer> server_;
-  std::optional<PtyProcess> tool_;
+  SampleOverSerial() : ToolTest(WithSerialLine()) {}
+  void StartAtMenu() { ToolTest::StartAtMenu(SAMPLE_PROGRAM, kSampleMenu, Link::Serial); }
 };
 
 TEST_F(SampleOverSerial, GetStatusPrintsTheRecord) {
-  adapter_.Configure([](sim::AdapterProfile& p) {
+  scene_.adapter.Configure([](sim::AdapterProfile& p) {
     p.status.master = false;
     p.status.authenticated = true;
     p.status.mac = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xA2};
@@ -70,7 +39,7 @@ TEST_F(SampleOverSerial, GetStatusPrintsTheRecord) {
     p.status.bootVersion = "BOOT 0.9";
     p.status.beaconStatus = 7;
   });
-  StartWithEmulator();
+  StartAtMenu();
   EXPECT_EQ(UpToKeyPrompt("1"),
             "1\n\n"
             " Mode ................... Terminal(authenticated)\n"
@@ -86,7 +55,7 @@ TEST_F(SampleOverSerial, GetStatusPrintsTheRecord) {
             "\n\n Press any key");
   KeyAndMenu();
   Quit();
-  const auto received = server_->Received();
+  const auto received = scene_.serialServer->Received();
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].line,
             (sim::Bytes{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAB, 0x03, 0x00, 0x14, 0x00,
@@ -95,7 +64,7 @@ TEST_F(SampleOverSerial, GetStatusPrintsTheRecord) {
 }
 
 TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
-  adapter_.Configure([](sim::AdapterProfile& p) {
+  scene_.adapter.Configure([](sim::AdapterProfile& p) {
     p.identity.mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x5F};
     p.identity.ip = {192, 168, 0, 162};
     p.identity.subnetMask = {255, 255, 255, 0};
@@ -103,7 +72,7 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
     p.identity.modelName = "PLC-MODEL-X";
     p.identity.optionFlag = 0x800000A3;
   });
-  StartWithEmulator();
+  StartAtMenu();
   tool_->SendLine("2");
   ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
   EXPECT_EQ(UpToKeyPrompt("192.168.0.162"),
@@ -119,7 +88,7 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
   KeyAndMenu();
   Quit();
   // 192.168.0.162 is C0 A8 00 A2: its last byte is stuffed on the line.
-  const auto received = server_->Received();
+  const auto received = scene_.serialServer->Received();
   ASSERT_EQ(received.size(), 1u);
   const sim::Bytes tail(received[0].line.end() - 12, received[0].line.end());
   EXPECT_EQ(tail, (sim::Bytes{0x01, 0xB0, 0x00, 0x00, 0xC0, 0xA8, 0x00, 0xA3, 0x22, 0xE5, 0x3F,
@@ -127,7 +96,7 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
 }
 
 TEST_F(SampleOverSerial, LineFaultsAreReportedWithTheirCodes) {
-  StartWithEmulator();
+  StartAtMenu();
   const struct {
     sim::LineFault fault;
     const char* report;
@@ -136,27 +105,50 @@ TEST_F(SampleOverSerial, LineFaultsAreReportedWithTheirCodes) {
       {sim::LineFault::Noise, "1\n\n Failure:10106\n\n Press any key"},
   };
   for (const auto& c : cases) {
-    server_->AddFault({c.fault, CMD_GET_STATUS, 0, true});
+    scene_.serialServer->AddFault({c.fault, CMD_GET_STATUS, 0, true});
     EXPECT_EQ(UpToKeyPrompt("1"), c.report);
     KeyAndMenu();
   }
   Quit();
 }
 
-// The menu still runs; every command then reports that the port could not be opened.
-TEST_F(SampleOverSerial, AMissingPortShowsTheMenuAndFailsEachCommandWith10102) {
+// The maintenance tool with "PORT" naming the port given.
+class SampleOnPort : public ToolTest {
+ protected:
+  void StartAtMenu(const std::string& port) {
+    scene_.WriteIni("[SERIAL]\nPORT=" + port + "\nRATE=115200\n");
+    ToolTest::StartAtMenu(SAMPLE_PROGRAM, kSampleMenu, Link::Serial);
+  }
+};
+
+// The menu still runs; every command asks for what it needs as usual, then reports that the port
+// could not be opened.
+TEST_F(SampleOnPort, AMissingPortShowsTheMenuAndFailsEachCommandWith10102) {
   StartAtMenu("ttyNONE");
-  EXPECT_EQ(UpToKeyPrompt("1"), "1\n\n Failure:10102\n\n Press any key");
-  KeyAndMenu();
-  tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
-  EXPECT_EQ(UpToKeyPrompt("192.168.0.10"), "192.168.0.10\n\n Failure:10102\n\n Press any key");
-  KeyAndMenu();
+  const std::string image = WriteFile("image.bin", FirmwareImage(3000));
+  const std::string failure = "\n Failure:10102\n\n Press any key";
+  // For each command: the lines typed, each with what the tool shows up to its next prompt.
+  const std::vector<std::vector<std::pair<std::string, std::string>>> commands = {
+      {{"1", "1\n" + failure}},
+      {{"2", "2\n Please enter access IP --> "}, {"192.168.0.10", "192.168.0.10\n" + failure}},
+      {{"3", "3\n" + kSubMenu},
+       {"1", "1\n Please enter MAC address (6byte) --> "},
+       {"0123456789ab", "0123456789ab\n Please enter (1-4095) for waitTime[*100ms] --> "},
+       {"10", "10\n" + failure}},
+      // The image is read before the first block finds no link (an unreadable file would be
+      // reported as such instead).
+      {{"4", "4\n Please enter firmware image file --> "}, {image, image + "\n" + failure}},
+  };
+  for (const auto& steps : commands) {
+    SCOPED_TRACE("command " + steps.front().first);
+    for (const auto& [line, shown] : steps) EXPECT_EQ(Answer(line, shown), shown);
+    KeyAndMenu();
+  }
   Quit();
 }
 
 // The emulator program makes the pseudo-terminal pair itself and prints the port to use.
-TEST_F(SampleOverSerial, AgainstTheEmulatorProgram) {
+TEST_F(SampleOnPort, AgainstTheEmulatorProgram) {
   PtyProcess emulator({EMULATOR_PROGRAM, {"--serial", "--mode", "master"}, {}, {}});
   ASSERT_TRUE(emulator.Expect("[SERIAL]\nPORT=")) << emulator.Output();
   const auto port = emulator.ReadUntil("\n");
@@ -165,11 +157,74 @@ TEST_F(SampleOverSerial, AgainstTheEmulatorProgram) {
   const std::string shown = UpToKeyPrompt("1");
   EXPECT_NE(shown.find(" Mode ................... Master\n"), std::string::npos) << shown;
   EXPECT_NE(shown.find(" Main Version ........... EMU-MAIN 1.0.0\n"), std::string::npos) << shown;
-  KeyAndMenu();
-  Quit();
+  KeyMenuAndQuit();
   kill(emulator.Pid(), SIGTERM);
   EXPECT_EQ(emulator.WaitExit(), 0);
 }
+
+// "DATABIT", "PARITY" and "STOPBIT" are the command tool's: it hands them to the port as read,
+// while the maintenance tool always opens its port as 8N1, whatever the file says.
+//
+// The settings are read back on the emulator's end of the pseudo-terminal while the tool holds the
+// port open. A Linux pseudo-terminal keeps only part of a line format: it clears PARENB and forces
+// CS8 on every change, so whether parity is generated at all, the byte size, and the bits that
+// would be framed on a wire cannot show here. What survives is CSTOPB (two stop bits), PARODD
+// (odd rather than even, or mark rather than space), CMSPAR (mark or space) and INPCK (received
+// bytes are checked); that the tool asked for PARENB and its byte size is checked on the
+// attributes themselves, without a device, in the serial port tests.
+struct LineFormatCase {
+  const char* name;
+  bool tarvik;       // the command tool, else the maintenance tool
+  const char* keys;  // "SERIAL" keys besides "PORT" and "RATE"
+  tcflag_t kept;     // CSTOPB | PARODD | CMSPAR as the port has them
+  friend void PrintTo(const LineFormatCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class LineFormat : public ToolTest, public ::testing::WithParamInterface<LineFormatCase> {
+ protected:
+  LineFormat() : ToolTest(WithSerialLine(GetParam().keys)) {}
+
+  termios LineSettings() const {
+    termios t{};
+    EXPECT_EQ(tcgetattr(scene_.serialServer->LineHandle(), &t), 0);
+    return t;
+  }
+};
+
+constexpr tcflag_t kFormatBits = CSTOPB | PARODD | CMSPAR;
+
+TEST_P(LineFormat, ReachesThePortWhileTheToolHoldsIt) {
+  const LineFormatCase& c = GetParam();
+  // The port starts out with every bit under test set otherwise and another speed, so each
+  // setting shows that the tool made it.
+  termios before = LineSettings();
+  before.c_cflag |= kFormatBits;
+  before.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+  cfsetispeed(&before, B9600);
+  cfsetospeed(&before, B9600);
+  ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &before), 0);
+
+  StartAtMenu(c.tarvik ? TARVIK_PROGRAM : SAMPLE_PROGRAM, c.tarvik ? kTarvikMenu : kSampleMenu,
+              Link::Serial);
+  const termios open = LineSettings();
+  EXPECT_EQ(open.c_cflag & kFormatBits, c.kept);
+  EXPECT_NE(open.c_iflag & INPCK, 0u);
+  EXPECT_EQ(cfgetospeed(&open), B115200);
+  Quit();
+  // Closed at the tool's end, the port has its settings back.
+  EXPECT_EQ(LineSettings().c_cflag & kFormatBits, kFormatBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, LineFormat,
+    ::testing::Values(
+        LineFormatCase{"TarvikEvenParityTwoStopBits", true, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n",
+                       CSTOPB},
+        LineFormatCase{"TarvikOddParityOneStopBit", true, "DATABIT=8\nPARITY=1\nSTOPBIT=0\n",
+                       PARODD},
+        LineFormatCase{"SampleKeeps8N1ForEvenAndTwo", false, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n", 0},
+        LineFormatCase{"SampleKeeps8N1ForOddAndTwo", false, "DATABIT=7\nPARITY=1\nSTOPBIT=2\n", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace e2e

@@ -28,6 +28,19 @@ int Bound(const char* address, std::uint16_t port) {
 
 }  // namespace
 
+sim::Bytes FirmwareImage(std::size_t size) {
+  sim::Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 31 + i / 1024);
+  return b;
+}
+
+std::string WriteFile(const std::filesystem::path& dir, const std::string& name,
+                      const sim::Bytes& bytes) {
+  std::ofstream(dir / name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return name;
+}
+
 ScratchDir::ScratchDir() {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/plc-test-XXXXXX";
@@ -107,12 +120,21 @@ ToolScene::ToolScene(const Settings& settings)
       arp(scratch.Path(), settings.arpExitStatus),
       server(std::make_unique<sim::UdpServer>(
           adapter, sim::UdpServer::Options{kAdapterAddress, port, kOtherAddress})),
+      serialServer(settings.serial
+                       ? std::make_unique<sim::SerialServer>(adapter, sim::SerialServer::Options{})
+                       : nullptr),
       settings_(settings) {
   WriteIni(DefaultIni());
 }
 
 std::string ToolScene::DefaultIni() const {
   std::ostringstream ini;
+  if (serialServer) {
+    ini << "[SERIAL]\n"
+        << "PORT=" << serialServer->PortName() << "\n"
+        << "RATE=115200\n"
+        << settings_.serialKeys;
+  }
   ini << "[ETHERNET]\n"
       << "IP=" << kAdapterAddress << "\n"
       << "PORT=" << port << "\n"

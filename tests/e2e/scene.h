@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/adapter.h"
+#include "sim/serial_server.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/pty_driver.h"
 
@@ -66,9 +67,17 @@ class ScopedEnv {
   std::optional<std::string> previous_;
 };
 
+// Image bytes that differ from block to block, so a block lost, repeated or swapped shows.
+sim::Bytes FirmwareImage(std::size_t size);
+// Writes the bytes to dir/name and returns name (tools run in dir and open it by that name).
+std::string WriteFile(const std::filesystem::path& dir, const std::string& name,
+                      const sim::Bytes& bytes);
+
 // A tool's world: a scratch folder holding "sample.ini", a fake arp first on PATH, and the
-// emulator answering on the adapter's address with the same port the tool binds on its own.
-// The adapter can be configured and given faults at any time; it and the server record what
+// emulator answering on the adapter's address with the same port the tool binds on its own;
+// on request the same adapter also serves a serial line, a pseudo-terminal pair whose tool side
+// "PORT" names, so the link chosen at the tool's prompt decides which way the requests take.
+// The adapter can be configured and given faults at any time; it and the servers record what
 // they received.
 class ToolScene {
  public:
@@ -77,6 +86,8 @@ class ToolScene {
     std::string mac = "0011AABBCCDD";  // "MAC"
     int arpExitStatus = 0;
     std::string extraIni;            // appended to "sample.ini" (other sections, keys)
+    bool serial = false;             // the emulator's serial side, and "SERIAL" naming it
+    std::string serialKeys;          // more "SERIAL" keys, as "PARITY=2\n"
   };
 
   ToolScene() : ToolScene(Settings{}) {}
@@ -94,6 +105,7 @@ class ToolScene {
   sim::Adapter adapter;
   FakeArp arp;
   std::unique_ptr<sim::UdpServer> server;
+  std::unique_ptr<sim::SerialServer> serialServer;  // with Settings::serial only
 
  private:
   Settings settings_;

@@ -1,0 +1,92 @@
+// A tool typed on its terminal in a scene with the emulated adapter: the screens both tools show,
+// and the steps every end-to-end test takes from the link prompt to the tool's end.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "tests/e2e/pty_driver.h"
+#include "tests/e2e/scene.h"
+
+namespace e2e {
+
+inline const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
+inline const std::string kSampleMenu =
+    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
+    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
+inline const std::string kTarvikMenu =
+    "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ";
+inline const std::string kSubMenu =
+    "\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ";
+inline const std::string kRejected = "\n Invalid value !!\n\n";
+inline const std::string kKeyPrompt = " Press any key";
+
+// What is typed at the link prompt.
+enum class Link { Udp, Serial };
+inline std::string LinkChoice(Link link) { return link == Link::Udp ? "0" : "1"; }
+inline std::string LinkName(Link link) { return link == Link::Udp ? "Udp" : "Serial"; }
+
+// A scene whose emulator also serves the serial line, with more "SERIAL" keys if given.
+inline ToolScene::Settings WithSerialLine(std::string serialKeys = {}) {
+  ToolScene::Settings settings;
+  settings.serial = true;
+  settings.serialKeys = std::move(serialKeys);
+  return settings;
+}
+
+// One tool on a terminal in a scene; the scene serves the serial line too when asked.
+class ToolTest : public ::testing::Test {
+ protected:
+  ToolTest() = default;
+  explicit ToolTest(const ToolScene::Settings& settings) : scene_(settings) {}
+
+  // Starts the program, chooses the link and waits for its main menu right after the echo.
+  void StartAtMenu(const char* program, const std::string& menu, Link link = Link::Udp) {
+    menu_ = menu;
+    tool_.emplace(scene_.Launch(program));
+    ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
+    tool_->SendLine(LinkChoice(link));
+    ASSERT_EQ(tool_->ReadUntil(menu_), LinkChoice(link) + "\n" + menu_) << tool_->Output();
+  }
+
+  // Types the line and returns what the tool shows up to and with `text`.
+  std::string Answer(const std::string& line, const std::string& text,
+                     std::chrono::milliseconds wait = kDefaultWait) {
+    tool_->SendLine(line);
+    return tool_->ReadUntil(text, wait).value_or("(not shown: " + text + ") " +
+                                                 tool_->Unconsumed());
+  }
+  std::string UpToKeyPrompt(const std::string& line,
+                            std::chrono::milliseconds wait = kDefaultWait) {
+    return Answer(line, kKeyPrompt, wait);
+  }
+
+  // A key, then the main menu exactly (the key is not echoed).
+  void KeyAndMenu() {
+    ASSERT_TRUE(tool_->SendKey('k'));
+    EXPECT_EQ(tool_->ReadUntil(menu_), menu_);
+  }
+  // 0 at the main menu ends the tool with status 0.
+  void Quit() {
+    tool_->SendLine("0");
+    EXPECT_EQ(tool_->WaitExit(), 0);
+  }
+  void KeyMenuAndQuit() {
+    KeyAndMenu();
+    Quit();
+  }
+
+  std::string WriteFile(const std::string& name, const sim::Bytes& bytes) const {
+    return e2e::WriteFile(scene_.scratch.Path(), name, bytes);
+  }
+
+  ToolScene scene_;
+  std::optional<PtyProcess> tool_;
+  std::string menu_;
+};
+
+}  // namespace e2e
