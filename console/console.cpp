@@ -124,3 +124,20 @@ void PrintResultFailure(std::uint8_t result) {
         static_cast<unsigned>(result));
   WaitKey();
 }
+
+std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd) {
+  if (extcmd.Transact(0)) return extcmd.GetData();
+  PrintErrorCode(extcmd);
+  return nullptr;
+}
+
+std::uint8_t* ExchangeAccepted(C_ZANTO_EXTCMD_IF& extcmd) {
+  std::uint8_t* data = Exchange(extcmd);
+  return data != nullptr && Accepted(data[0]) ? data : nullptr;
+}
+
+bool Accepted(std::uint8_t result) {
+  if (result == 0) return true;
+  PrintResultFailure(result);
+  return false;
+}

@@ -26,3 +26,12 @@ void HexToBytes(const char* text, int count, std::uint8_t* out);
 // The two failure report forms: the object's last error code, and an adapter's result byte.
 void PrintErrorCode(C_ZANTO_EXTCMD_IF& extcmd);
 void PrintResultFailure(std::uint8_t result);
+
+// Sends the request in the object's buffer and waits for its answer; a failed exchange is
+// reported with PrintErrorCode. Returns the answer's data area, or nullptr after the report.
+std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd);
+// The same, and the adapter's result byte (data byte 0) must be 0, else it is reported with
+// PrintResultFailure.
+std::uint8_t* ExchangeAccepted(C_ZANTO_EXTCMD_IF& extcmd);
+// True for result 0; any other result is reported with PrintResultFailure.
+bool Accepted(std::uint8_t result);

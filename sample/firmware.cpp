@@ -16,7 +16,7 @@ constexpr int kFileNameMax = 1024;
 constexpr int kDefaultTimeoutMs = 5000;
 // Writing the image into the adapter's memory takes long: the last block's answer waits for it.
 constexpr int kLastBlockTimeoutMs = 30000;
-constexpr std::uint32_t kRestartPauseMs = 10000;
+constexpr std::uint32_t kWriteMemoryPauseMs = 10000;  // the adapter writes the image to memory
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -68,17 +68,9 @@ int SendImage(C_ZANTO_EXTCMD_IF& extcmd, std::span<const std::uint8_t> image) {
       extcmd.m_nTimeout = kLastBlockTimeoutMs;
       Print("\n Wait for writing memory");
     }
-    if (!extcmd.Transact(0)) {
-      PrintErrorCode(extcmd);
-      return 0;
-    }
-    const std::uint8_t result = extcmd.GetData()[0];
-    if (result != 0) {
-      PrintResultFailure(result);
-      return 0;
-    }
+    if (ExchangeAccepted(extcmd) == nullptr) return 0;
     if (last) {
-      console::Io().Pause(kRestartPauseMs);
+      console::Io().Pause(kWriteMemoryPauseMs);
       Print("\n Success update firmware\n");
       return 1;
     }

@@ -3,16 +3,14 @@
 
 #include <cstdint>
 
+#include "extcmd/records.h"
+
 #include "console/entry.h"
 
 class C_ZANTO_EXTCMD_IF;
 
 // The maintenance tool as the shared entry runs it: time-out 5000 ms, serial line fixed at 8N1.
 const console::ToolDefinition& SampleTool();
-
-// Sizes of the answer records.
-inline constexpr int STATUS_RECORD_SIZE = 120;
-inline constexpr int IDENTITY_RECORD_SIZE = 40;
 
 int GetStatus(C_ZANTO_EXTCMD_IF& extcmd);
 int InfoResolution(C_ZANTO_EXTCMD_IF& extcmd);

@@ -5,10 +5,6 @@
 
 namespace {
 
-// Relay header fields, offsets in the outer data area.
-constexpr int kRelayRemoteMac = 4;
-constexpr int kRelayWaitTime = 10;
-constexpr int kRelayMaxLengthField = 16;
 // The relay request is started with room for a 28-byte inner header and 1440 data bytes, and
 // the adapter is told that size as the longest relayed frame.
 constexpr int kRelayDataLength = 1440;
@@ -21,10 +17,10 @@ void BuildRelayedGetStatus(C_ZANTO_EXTCMD_IF& extcmd) {
   std::uint8_t* d = extcmd.GetData();
   char mac[kMacDigits + 1];
   PromptText(mac, kMacDigits, " Please enter MAC address (6byte) --> ", 0);
-  HexToBytes(mac, kMacDigits, d + kRelayRemoteMac);
+  HexToBytes(mac, kMacDigits, d + relay_header::kRemoteMac);
   const int waitTime = PromptNumber(" Please enter (1-4095) for waitTime[*100ms] --> ", 1, 4095);
-  frame::Put16(d + kRelayWaitTime, static_cast<std::uint16_t>(waitTime));
-  frame::Put32(d + kRelayMaxLengthField, RelayMaxLength);
+  frame::Put16(d + relay_header::kWaitTime, static_cast<std::uint16_t>(waitTime));
+  frame::Put32(d + relay_header::kRelayMaxLength, RelayMaxLength);
   // The inner Get Status data are four zero bytes, left so by MakeCommand.
   extcmd.MakeRelayCommand(CMD_GET_STATUS, 4);
 }
@@ -35,23 +31,13 @@ int PlcRemote(C_ZANTO_EXTCMD_IF& extcmd) {
   while (PromptNumber("\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ", 0,
                       1) == 1) {
     BuildRelayedGetStatus(extcmd);
-    if (!extcmd.Transact(0)) {
-      PrintErrorCode(extcmd);
-      return 0;
-    }
-    const std::uint8_t localResult = extcmd.GetData()[0];
-    if (localResult != 0) {
-      PrintResultFailure(localResult);
-      return 0;
-    }
-    // Only the outer answer is checked; the inner answer's header is taken as it comes.
+    // The local adapter's result first, then the remote one's in the nested answer; only the
+    // outer answer is checked, the inner answer's header is taken as it comes.
+    if (ExchangeAccepted(extcmd) == nullptr) return 0;
     std::uint8_t* inner = nullptr;
     extcmd.GetRelayResponse(&inner);
     const std::uint8_t* record = inner + frame::kHeaderSize;
-    if (record[0] != 0) {
-      PrintResultFailure(record[0]);
-      return 0;
-    }
+    if (!Accepted(record[0])) return 0;
     PrintStatusRecord(record);
     Print("\n\n Press any key");
     WaitKey();

@@ -4,43 +4,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
+#include "extcmd/records.h"
 
 namespace sim {
 namespace {
 
-// Status record offsets.
-constexpr std::size_t kStRegisteredInfo = 4;
-constexpr std::size_t kStEtherLinkUp = 5;
-constexpr std::size_t kStEtherSpdDpx = 6;
-constexpr std::size_t kStMultipleMode = 8;
-constexpr std::size_t kStAuthenticated = 9;
-constexpr std::size_t kStMacAddress = 10;
-constexpr std::size_t kStMainVersion = 16;
-constexpr std::size_t kStMainVersionSize = 64;
-constexpr std::size_t kStBootVersion = 80;
-constexpr std::size_t kStBootVersionSize = 32;
-constexpr std::size_t kStBeaconStatus = 112;
-constexpr std::size_t kStModeFlags = 113;
-constexpr std::size_t kStMasterMac = 114;
+namespace st = status_record;
+namespace id = identity_record;
 
-// Identity record offsets.
-constexpr std::size_t kIdMacAddress = 2;
-constexpr std::size_t kIdIpAddress = 8;
-constexpr std::size_t kIdSubnetMask = 12;
-constexpr std::size_t kIdCommandVersion = 16;
-constexpr std::size_t kIdModelName = 20;
-constexpr std::size_t kIdModelNameSize = 16;
-constexpr std::size_t kIdOptionFlag = 36;
-
-// Relay request: the remote adapter's MAC address inside the 20-byte relay header.
-constexpr std::size_t kRelayRemoteMac = 4;
-
-// Firmware block header.
-constexpr std::size_t kFwBlockNumber = 0;
-constexpr std::size_t kFwMoreFollows = 2;
-constexpr std::size_t kFwByteCount = 4;
-constexpr std::size_t kFwImage = 8;
+// The most blocks an image the tools send can have.
+constexpr std::size_t kFirmwareMaxBlocks = FW_IMAGE_MAX / FW_BLOCK_SIZE;
 
 // The answer datagram must fit the tools' 4096-byte buffer behind its 2 leading bytes.
 constexpr std::size_t kMaxAnswerData = 4096 - 2 - frame::kHeaderSize;
@@ -108,31 +83,31 @@ const CommandInfo* FindCommand(std::string_view key) {
 }
 
 Bytes StatusRecord(const StatusProfile& p, std::uint8_t result) {
-  Bytes r(kStatusRecordSize, 0);
+  Bytes r(STATUS_RECORD_SIZE, 0);
   r[0] = result;
   if (result != kResultOk) return r;
-  r[kStRegisteredInfo] = p.registeredInfo;
-  r[kStEtherLinkUp] = p.etherLinkUp;
-  frame::Put16(&r[kStEtherSpdDpx], p.etherSpdDpx);
-  r[kStMultipleMode] = p.multipleMode;
-  r[kStAuthenticated] = p.authenticated ? 1 : 0;
-  std::copy(p.mac.begin(), p.mac.end(), r.begin() + kStMacAddress);
-  PutText(r, kStMainVersion, kStMainVersionSize, p.mainVersion);
-  PutText(r, kStBootVersion, kStBootVersionSize, p.bootVersion);
-  r[kStBeaconStatus] = p.beaconStatus;
-  r[kStModeFlags] = p.master ? 1 : 0;
-  std::copy(p.masterMac.begin(), p.masterMac.end(), r.begin() + kStMasterMac);
+  r[st::kRegisteredInfo] = p.registeredInfo;
+  r[st::kEtherLinkUp] = p.etherLinkUp;
+  frame::Put16(&r[st::kEtherSpdDpx], p.etherSpdDpx);
+  r[st::kMultipleMode] = p.multipleMode;
+  r[st::kAuthenticated] = p.authenticated ? 1 : 0;
+  std::copy(p.mac.begin(), p.mac.end(), r.begin() + st::kMacAddress);
+  PutText(r, st::kMainVersion, st::kMainVersionSize, p.mainVersion);
+  PutText(r, st::kBootVersion, st::kBootVersionSize, p.bootVersion);
+  r[st::kBeaconStatus] = p.beaconStatus;
+  r[st::kModeFlags] = p.master ? 1 : 0;
+  std::copy(p.masterMac.begin(), p.masterMac.end(), r.begin() + st::kMasterMacAddress);
   return r;
 }
 
 Bytes IdentityRecord(const IdentityProfile& p) {
-  Bytes r(kIdentityRecordSize, 0);
-  std::copy(p.mac.begin(), p.mac.end(), r.begin() + kIdMacAddress);
-  std::copy(p.ip.begin(), p.ip.end(), r.begin() + kIdIpAddress);
-  std::copy(p.subnetMask.begin(), p.subnetMask.end(), r.begin() + kIdSubnetMask);
-  frame::Put32(&r[kIdCommandVersion], p.commandVersion);
-  PutText(r, kIdModelName, kIdModelNameSize, p.modelName);
-  frame::Put32(&r[kIdOptionFlag], p.optionFlag);
+  Bytes r(IDENTITY_RECORD_SIZE, 0);
+  std::copy(p.mac.begin(), p.mac.end(), r.begin() + id::kMacAddress);
+  std::copy(p.ip.begin(), p.ip.end(), r.begin() + id::kIpAddress);
+  std::copy(p.subnetMask.begin(), p.subnetMask.end(), r.begin() + id::kSubnetMask);
+  frame::Put32(&r[id::kCommandVersion], p.commandVersion);
+  PutText(r, id::kModelName, id::kModelNameSize, p.modelName);
+  frame::Put32(&r[id::kOptionFlag], p.optionFlag);
   return r;
 }
 
@@ -280,7 +255,7 @@ Bytes Adapter::AnswerRelay(Context& c) {
     return ResultOnly(kResultBadInnerRequest);
   }
   Mac remoteMac{};
-  std::copy_n(d.begin() + kRelayRemoteMac, remoteMac.size(), remoteMac.begin());
+  std::copy_n(d.begin() + relay_header::kRemoteMac, remoteMac.size(), remoteMac.begin());
   const auto remote = profile_.remotes.find(remoteMac);
   if (remote == profile_.remotes.end()) return ResultOnly(kResultUnknownRemote);
 
@@ -304,13 +279,14 @@ Bytes Adapter::RejectBlock(std::string violation) {
 
 Bytes Adapter::AnswerFirmware(Context& c) {
   const std::span<const std::uint8_t> d = c.data;
-  if (d.size() != kFirmwareBlockData) {
+  if (d.size() != FW_BLOCK_RECORD_SIZE) {
     return RejectBlock("block of " + std::to_string(d.size()) + " data bytes, " +
-                       std::to_string(kFirmwareBlockData) + " expected");
+                       std::to_string(FW_BLOCK_RECORD_SIZE) + " expected");
   }
-  const std::uint16_t number = frame::Get16(&d[kFwBlockNumber]);
-  const std::uint16_t more = frame::Get16(&d[kFwMoreFollows]);
-  const std::uint32_t count = frame::Get32(&d[kFwByteCount]);
+  const FirmwareBlock received = fwblock::Read(d.first<FW_BLOCK_RECORD_SIZE>());
+  const std::uint16_t number = received.BlockNumber;
+  const std::uint16_t more = received.MoreFollows;
+  const std::uint32_t count = received.ByteCount;
   const FirmwareSettings& settings = profile_.firmware;
   if (settings.rejectBlock && *settings.rejectBlock == number) {
     transfer_ = {};
@@ -324,13 +300,13 @@ Bytes Adapter::AnswerFirmware(Context& c) {
   }
   if (number >= kFirmwareMaxBlocks) return RejectBlock(block + "beyond the largest image");
   if (more > 1) return RejectBlock(block + "MoreFollows " + std::to_string(more));
-  if (count == 0 || count > kFirmwareBlockImage) {
+  if (count == 0 || count > FW_BLOCK_SIZE) {
     return RejectBlock(block + "ByteCount " + std::to_string(count));
   }
-  if (more == 1 && count != kFirmwareBlockImage) {
+  if (more == 1 && count != FW_BLOCK_SIZE) {
     return RejectBlock(block + "ByteCount " + std::to_string(count) + " before the last block");
   }
-  const auto image = d.subspan(kFwImage);
+  const auto image = d.subspan(FW_BLOCK_RECORD_SIZE - FW_BLOCK_SIZE);
   if (more == 0 && !std::all_of(image.begin() + count, image.end(),
                                 [](std::uint8_t b) { return b == 0xFF; })) {
     return RejectBlock(block + "the last block is not filled with FF");

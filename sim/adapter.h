@@ -24,9 +24,6 @@ using Bytes = std::vector<std::uint8_t>;
 using Mac = std::array<std::uint8_t, 6>;
 using Ipv4 = std::array<std::uint8_t, 4>;
 
-// Sizes of the answer records the tools read.
-inline constexpr std::size_t kStatusRecordSize = 120;
-inline constexpr std::size_t kIdentityRecordSize = 40;
 
 // Result codes this adapter answers with on its own (a fault can ask for any other).
 inline constexpr std::uint8_t kResultOk = 0;
@@ -36,11 +33,6 @@ inline constexpr std::uint8_t kResultUnknownRemote = 2;
 inline constexpr std::uint8_t kResultBadInnerRequest = 3;
 // Firmware update: a block out of order, with wrong counts or fill, or beyond the image size.
 inline constexpr std::uint8_t kResultBadFirmwareBlock = 4;
-
-// Firmware blocks: 8 header bytes and 1024 image bytes; at most 832 blocks make an image.
-inline constexpr std::size_t kFirmwareBlockData = 1032;
-inline constexpr std::size_t kFirmwareBlockImage = 1024;
-inline constexpr std::size_t kFirmwareMaxBlocks = 0xD0000 / kFirmwareBlockImage;
 
 // The status record an adapter reports about itself (Get Status; also a remote adapter's).
 struct StatusProfile {

@@ -42,10 +42,7 @@ int SystemCommand(C_ZANTO_EXTCMD_IF& extcmd) {
   std::uint8_t* data = extcmd.GetData();
   PromptText(reinterpret_cast<char*>(data), SYSTEMCMD_MAX, " Please enter systemcmd --> ", 1);
   extcmd.SetDataLength(PadCommandText(data, std::strlen(reinterpret_cast<const char*>(data))));
-  if (!extcmd.Transact(0)) {
-    PrintErrorCode(extcmd);
-    return 0;
-  }
+  if (Exchange(extcmd) == nullptr) return 0;
   // This answer has no result byte: whatever text comes back is printed, also an empty one.
   const std::size_t length = AnswerTextLength(extcmd);
   Print("\n %.*s\n\n Press any key", static_cast<int>(length),
@@ -56,15 +53,7 @@ int SystemCommand(C_ZANTO_EXTCMD_IF& extcmd) {
 
 int Restart(C_ZANTO_EXTCMD_IF& extcmd) {
   extcmd.MakeCommand(CMD_RESET_SYS, 4);
-  if (!extcmd.Transact(0)) {
-    PrintErrorCode(extcmd);
-    return 0;
-  }
-  const std::uint8_t result = extcmd.GetData()[0];
-  if (result != 0) {
-    PrintResultFailure(result);
-    return 0;
-  }
+  if (ExchangeAccepted(extcmd) == nullptr) return 0;
   Print("\n Recv reset_sys confirmation");
   Print("\n Now restarting...\n");
   console::Io().Pause(kRestartPauseMs);

@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "extcmd/frame.h"
+#include "extcmd/firmware_block.h"
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
@@ -30,7 +31,7 @@ std::uint16_t CodeOf(const sim::Reply& reply) { return frame::Get16(&reply.frame
 // A firmware block as the tool builds it; `fill` goes behind the image bytes of the block.
 Bytes Block(std::uint16_t number, std::uint16_t more, std::uint32_t count, const Bytes& image,
             std::uint8_t fill = 0xFF) {
-  Bytes d(sim::kFirmwareBlockData, fill);
+  Bytes d(FW_BLOCK_RECORD_SIZE, fill);
   frame::Put16(&d[0], number);
   frame::Put16(&d[2], more);
   frame::Put32(&d[4], count);

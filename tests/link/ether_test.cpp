@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "extcmd/zanto_extcmd_if.h"
+#include "extcmd/records.h"
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
@@ -62,7 +63,7 @@ TEST_F(EtherLink, GetStatusGoesOutAsTheDocumentedDatagramFromTheConfiguredAddres
   EXPECT_EQ(received[0].fromPort, port_);
   // The answer is read at buffer offset 2.
   EXPECT_EQ(link_.m_pFrame, link_.m_Buffer + 2);
-  EXPECT_EQ(AnswerData(sim::kStatusRecordSize), sim::StatusRecord(sim::StatusProfile{}));
+  EXPECT_EQ(AnswerData(STATUS_RECORD_SIZE), sim::StatusRecord(sim::StatusProfile{}));
 }
 
 TEST_F(EtherLink, OpenAndCloseFollowTheStateTable) {
@@ -148,7 +149,7 @@ TEST_P(AnswerFaults, AreReportedAndLeaveTheLinkUsable) {
   const int result = Exchange(CMD_GET_STATUS);
   if (c.expectedCode == 0) {
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(AnswerData(sim::kStatusRecordSize), sim::StatusRecord(sim::StatusProfile{}));
+    EXPECT_EQ(AnswerData(STATUS_RECORD_SIZE), sim::StatusRecord(sim::StatusProfile{}));
   } else {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(link_.GetErrorCode(), c.expectedCode);
@@ -206,7 +207,7 @@ TEST_P(LateAnswer, IsTakenAsTheAnswerToTheNextRequest) {
     EXPECT_EQ(link_.GetErrorCode(), frame::kErrCommand);
   } else {
     // The Get Status answer, taken for this request.
-    EXPECT_EQ(AnswerData(sim::kStatusRecordSize), sim::StatusRecord(sim::StatusProfile{}));
+    EXPECT_EQ(AnswerData(STATUS_RECORD_SIZE), sim::StatusRecord(sim::StatusProfile{}));
   }
 }
 
