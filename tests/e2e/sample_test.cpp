@@ -15,46 +15,27 @@
 #include "extcmd/frame.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
+#include "tests/e2e/tool_test.h"
 
 namespace e2e {
 namespace {
 
-const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-const std::string kMenu =
-    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
-    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
-const std::string kRejected = "\n Invalid value !!\n\n";
-
-// Starts the tool in the scene and chooses the UDP link; the main menu is then on screen.
-class SampleOverUdp : public ::testing::Test {
+// Starts the tool in the scene and chooses the UDP link; the main menu is then on screen. What
+// showed before it (the arp command's output, say) is kept.
+class SampleOverUdp : public ToolTest {
  protected:
-  explicit SampleOverUdp(ToolScene::Settings settings = {}) : scene_(settings) {}
+  explicit SampleOverUdp(const ToolScene::Settings& settings = {}) : ToolTest(settings) {}
 
   void StartAtMenu() {
+    menu_ = kSampleMenu;
     tool_.emplace(scene_.Launch(SAMPLE_PROGRAM));
     ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
     tool_->SendLine("0");
-    const auto shown = tool_->ReadUntil(kMenu);
+    const auto shown = tool_->ReadUntil(kSampleMenu);
     ASSERT_TRUE(shown) << tool_->Output();
     linkOutput_ = *shown;
   }
 
-  // Types the line and returns what the tool shows up to the next key prompt.
-  std::string UpToKeyPrompt(const std::string& line, std::chrono::milliseconds wait = kDefaultWait) {
-    tool_->SendLine(line);
-    return tool_->ReadUntil(" Press any key", wait).value_or("(no key prompt) " + tool_->Unconsumed());
-  }
-
-  // A key, then the main menu exactly (the key is not echoed); then 0 ends the tool with 0.
-  void KeyMenuAndQuit() {
-    ASSERT_TRUE(tool_->SendKey('k'));
-    EXPECT_EQ(tool_->ReadUntil(kMenu), kMenu);
-    tool_->SendLine("0");
-    EXPECT_EQ(tool_->WaitExit(), 0);
-  }
-
-  ToolScene scene_;
-  std::optional<PtyProcess> tool_;
   std::string linkOutput_;
 };
 
@@ -194,7 +175,7 @@ class MainMenuRejects : public SampleOverUdp, public ::testing::WithParamInterfa
 TEST_P(MainMenuRejects, TheLineAndShowsTheMenuAgain) {
   StartAtMenu();
   tool_->SendLine(GetParam());
-  EXPECT_EQ(tool_->ReadUntil(kMenu), GetParam() + "\n" + kRejected + kMenu);
+  EXPECT_EQ(tool_->ReadUntil(kSampleMenu), GetParam() + "\n" + kRejected + kSampleMenu);
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
   EXPECT_TRUE(scene_.server->Received().empty());
@@ -229,9 +210,9 @@ TEST_F(SampleOverUdp, AnOverlongLineIsRejectedOnce) {
   StartAtMenu();
   // The terminal itself keeps at most 4095 characters of a line; the rest never reaches the tool.
   tool_->SendLine(std::string(5000, '9'));
-  const auto shown = tool_->ReadUntil(kMenu);
+  const auto shown = tool_->ReadUntil(kSampleMenu);
   ASSERT_TRUE(shown) << tool_->Unconsumed().substr(0, 200);
-  EXPECT_EQ(shown->substr(shown->size() - kRejected.size() - kMenu.size()), kRejected + kMenu);
+  EXPECT_EQ(shown->substr(shown->size() - kRejected.size() - kSampleMenu.size()), kRejected + kSampleMenu);
   EXPECT_EQ(shown->find(kRejected), shown->rfind(kRejected)) << "one rejection only";
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
@@ -242,7 +223,7 @@ TEST_F(SampleOverUdp, WaitKeyTakesOneKeyWithoutEcho) {
   UpToKeyPrompt("1");
   ASSERT_TRUE(tool_->SendKey('x'));
   // Straight to the menu: no "x" echoed, and no line awaited.
-  EXPECT_EQ(tool_->ReadUntil(kMenu), kMenu);
+  EXPECT_EQ(tool_->ReadUntil(kSampleMenu), kSampleMenu);
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
   EXPECT_EQ(tool_->Unconsumed(), "0\n");
@@ -315,7 +296,7 @@ TEST(SampleFromAFile, ALineBeyondTheLineBufferIsRejectedWholeAndNotCutShort) {
   // 4999 zeros and a 1 would read as 1 (Get Status) if the line were cut short.
   const auto [status, output] = RunWithInput(scene, "0\n" + std::string(4999, '0') + "1\n0\n");
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(output, kLinkPrompt + kMenu + kRejected + kMenu);
+  EXPECT_EQ(output, kLinkPrompt + kSampleMenu + kRejected + kSampleMenu);
   EXPECT_EQ(scene.adapter.RequestCount(), 0u);
 }
 
@@ -324,7 +305,7 @@ TEST(SampleFromAFile, KeyWaitTakesOneByteAndCrLfLinesWork) {
   const auto [status, output] = RunWithInput(scene, "0\r\n1\r\nk0\r\n");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(scene.adapter.RequestCount(), 1u);
-  EXPECT_NE(output.find(" Press any key" + kMenu), std::string::npos) << output;
+  EXPECT_NE(output.find(" Press any key" + kSampleMenu), std::string::npos) << output;
 }
 
 }  // namespace
