@@ -62,37 +62,17 @@ void SerialServer::Stop() {
 }
 
 void SerialServer::AddFault(const SerialFault& fault) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(faultsMutex_);
   faults_.push_back(fault);
 }
 
 void SerialServer::ClearFaults() {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(faultsMutex_);
   faults_.clear();
 }
 
-std::vector<LineFrame> SerialServer::Received() const {
-  const std::lock_guard lock(mutex_);
-  return received_;
-}
-
-std::size_t SerialServer::AnswersSent() const {
-  const std::lock_guard lock(mutex_);
-  return answers_;
-}
-
-bool SerialServer::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
-}
-
-bool SerialServer::WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return answers_ >= count; });
-}
-
 std::vector<SerialFault> SerialServer::TakeFaults(std::uint16_t base) {
-  const std::lock_guard lock(mutex_);
+  const std::lock_guard lock(faultsMutex_);
   std::vector<SerialFault> applied;
   for (auto it = faults_.begin(); it != faults_.end();) {
     if (it->command && *it->command != base) {
@@ -140,11 +120,7 @@ void SerialServer::Serve(Bytes line) {
   LineFrame request = Decode(std::move(line));
   const bool answerable = request.checksumOk;
   const Bytes frame = request.frame;
-  {
-    const std::lock_guard lock(mutex_);
-    received_.push_back(std::move(request));
-  }
-  changed_.notify_all();
+  RecordReceived(std::move(request));
   if (!answerable) return;  // the adapter drops a damaged request
 
   const auto reply = adapter_.Handle(frame);
@@ -172,11 +148,7 @@ void SerialServer::Serve(Bytes line) {
       Send(std::span(out).subspan(cuts[i], cuts[i + 1] - cuts[i]));
     }
   }
-  {
-    const std::lock_guard lock(mutex_);
-    ++answers_;
-  }
-  changed_.notify_all();
+  RecordAnswer();
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@
 
 #include "platform/serial_end.h"
 #include "sim/adapter.h"
+#include "sim/traffic_log.h"
 
 namespace sim {
 
@@ -48,7 +49,7 @@ struct LineFrame {
 
 // Serves one line from construction (throws std::system_error when the line cannot be had) until
 // Stop or destruction, which return within one read round (50 ms) or one pause step.
-class SerialServer {
+class SerialServer : public TrafficLog<LineFrame> {
  public:
   struct Options {
     std::string device;           // a port name ("ttyUSB1", "COM2"); empty: a new pty pair
@@ -70,12 +71,6 @@ class SerialServer {
   void AddFault(const SerialFault& fault);
   void ClearFaults();
 
-  std::vector<LineFrame> Received() const;
-  std::size_t AnswersSent() const;
-  // Wait, at most for the time given, until so many frames came in / answers went out.
-  bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
-  bool WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const;
-
  private:
   void Run();
   void Serve(Bytes line);
@@ -88,11 +83,8 @@ class SerialServer {
   std::unique_ptr<plat::SerialEnd> line_;
   std::atomic<bool> stop_{false};
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
+  std::mutex faultsMutex_;
   std::vector<SerialFault> faults_;
-  std::vector<LineFrame> received_;
-  std::size_t answers_ = 0;
 
   std::thread thread_;
 };

@@ -97,26 +97,6 @@ void UdpServer::Stop() {
   thread_.join();
 }
 
-std::vector<Datagram> UdpServer::Received() const {
-  const std::lock_guard lock(mutex_);
-  return received_;
-}
-
-std::size_t UdpServer::AnswersSent() const {
-  const std::lock_guard lock(mutex_);
-  return answers_;
-}
-
-bool UdpServer::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
-}
-
-bool UdpServer::WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return answers_ >= count; });
-}
-
 bool UdpServer::StopDuring(std::chrono::milliseconds delay) const {
   pollfd wake{wakeRead_, POLLIN, 0};
   return poll(&wake, 1, static_cast<int>(delay.count())) > 0;
@@ -143,22 +123,14 @@ void UdpServer::Run() {
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     datagram.fromAddress = text;
     datagram.fromPort = ntohs(from.sin_port);
-    {
-      const std::lock_guard lock(mutex_);
-      received_.push_back(datagram);
-    }
-    changed_.notify_all();
+    RecordReceived(datagram);
 
     if (datagram.bytes.size() < kLeadingBytes) continue;
     const auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
     if (!reply) continue;
     if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
     Send(*reply, datagram);
-    {
-      const std::lock_guard lock(mutex_);
-      ++answers_;
-    }
-    changed_.notify_all();
+    RecordAnswer();
   }
 }
 

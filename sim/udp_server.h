@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/adapter.h"
+#include "sim/traffic_log.h"
 
 namespace sim {
 
@@ -29,7 +30,7 @@ struct Datagram {
 // answer frame, without checksum, sent to the request's sender. Delivery faults change that:
 // only the first 9 bytes, an empty datagram, a datagram padded past the tools' buffer, or the
 // answer sent from a second socket bound to another loopback address.
-class UdpServer {
+class UdpServer : public TrafficLog<Datagram> {
  public:
   struct Options {
     std::string address = "127.0.0.2";
@@ -45,12 +46,6 @@ class UdpServer {
   void Stop();
   std::uint16_t Port() const { return port_; }
 
-  std::vector<Datagram> Received() const;
-  std::size_t AnswersSent() const;
-  // Wait, at most for the time given, until so many datagrams came in / answers went out.
-  bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
-  bool WaitForAnswers(std::size_t count, std::chrono::milliseconds timeout) const;
-
  private:
   void Run();
   // Sleeps for the delay; true when Stop was asked meanwhile.
@@ -63,11 +58,6 @@ class UdpServer {
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::uint16_t port_ = 0;
-
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<Datagram> received_;
-  std::size_t answers_ = 0;
 
   std::thread thread_;
 };
