@@ -31,6 +31,13 @@ LinkConfig ReadLinkConfig(const IniFile& ini, bool lineFormatKeys) {
 
 namespace {
 
+// The interface object has no virtual destructor; the entry's own one is of a final type, so it
+// is always destroyed as exactly what it is.
+class ToolObject final : public C_ZANTO_EXTCMD_IF {
+ public:
+  using C_ZANTO_EXTCMD_IF::C_ZANTO_EXTCMD_IF;
+};
+
 void OpenLink(C_ZANTO_EXTCMD_IF& extcmd, const LinkConfig& c) {
   // Failures are not examined here: each command reports them when it finds no link.
   if (PromptNumber("Connection type ? 0:Ether / 1:Serial --> ", 0, 1) == CONNECT_ETHER) {
@@ -79,7 +86,7 @@ int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile
 }
 
 int RunTool(const ToolDefinition& tool) {
-  const auto extcmd = std::make_unique<C_ZANTO_EXTCMD_IF>(tool.timeoutMs);
+  const auto extcmd = std::make_unique<ToolObject>(tool.timeoutMs);
   return RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
 }
 
