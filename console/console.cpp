@@ -9,6 +9,7 @@
 
 #include "console/io.h"
 #include "extcmd/zanto_extcmd_if.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -126,6 +127,9 @@ void PrintResultFailure(std::uint8_t result) {
 }
 
 std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd) {
+  // A request to end (a terminating signal) stops a run of exchanges, a firmware transfer say,
+  // before the next one, as the end of input would.
+  if (plat::TerminationRequested()) throw console::InputEnded{};
   if (extcmd.Transact(0)) return extcmd.GetData();
   PrintErrorCode(extcmd);
   return nullptr;

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/io.h"
 #include "extcmd/zanto_extcmd_if.h"
+#include "platform/signals.h"
 
 namespace console {
 
@@ -86,6 +87,9 @@ int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile
 }
 
 int RunTool(const ToolDefinition& tool) {
+  // Interrupt, terminate and hang-up end the run as the end of input does, so the link is closed
+  // (and a serial line given back its settings); then the signal takes its course.
+  const plat::TerminationWatch watch;
   const auto extcmd = std::make_unique<ToolObject>(tool.timeoutMs);
   return RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
 }

@@ -43,7 +43,9 @@ struct ToolDefinition {
 };
 
 // Runs a tool from start-up to shut-down and returns its exit status: 0 after menu entry 0 or
-// when input ends at the tool's own prompts, 1 when input ends inside a menu handler. The
+// when input ends at the tool's own prompts, 1 when input ends inside a menu handler. A
+// terminating signal at a prompt or key wait ends input; after the shut-down the process then
+// ends by that signal. The
 // command interface object is made here with the tool's time-out, and "sample.ini" is read
 // from the working directory.
 int RunTool(const ToolDefinition& tool);

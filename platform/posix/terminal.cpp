@@ -9,36 +9,23 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/signals.h"
+
 namespace plat {
 namespace {
 
-volatile sig_atomic_t g_pendingSignal = 0;
-
-void NoteSignal(int signo) { g_pendingSignal = signo; }
-
-constexpr int kWatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kWatchedCount = 3;
-
 // Puts the terminal into key mode for its lifetime. The terminating signals are blocked while it
 // is set up and torn down, and only let through while the wait itself runs (ppoll), so one can
-// never slip in between the set-up and the wait and leave the wait blocked. Their handlers only
-// note the signal; the guard restores the terminal first and then lets the signal take its
-// usual course.
+// never slip in between the set-up and the wait and leave the wait blocked. Such a signal ends
+// the wait; the guard restores the terminal first, and only then does its watch let the signal
+// take its course.
 class KeyModeGuard {
  public:
   KeyModeGuard() {
-    sigset_t watched;
-    sigemptyset(&watched);
-    for (const int s : kWatchedSignals) sigaddset(&watched, s);
-    sigprocmask(SIG_BLOCK, &watched, &waitMask_);
-    struct sigaction sa {};
-    sa.sa_handler = NoteSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int i = 0; i < kWatchedCount; ++i) {
-      sigaction(kWatchedSignals[i], nullptr, &previous_[i]);
-      // A signal the tool was told to ignore stays ignored.
-      if (previous_[i].sa_handler != SIG_IGN) sigaction(kWatchedSignals[i], &sa, nullptr);
-    }
+    sigset_t terminating;
+    sigemptyset(&terminating);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, s);
+    sigprocmask(SIG_BLOCK, &terminating, &waitMask_);
     ok_ = tcgetattr(STDIN_FILENO, &saved_) == 0;
     if (ok_) {
       termios raw = saved_;
@@ -50,21 +37,18 @@ class KeyModeGuard {
   }
   ~KeyModeGuard() {
     if (ok_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    for (int i = 0; i < kWatchedCount; ++i) sigaction(kWatchedSignals[i], &previous_[i], nullptr);
-    const int signo = g_pendingSignal;
-    g_pendingSignal = 0;
-    if (signo != 0) raise(signo);  // stays pending until the mask is restored just below
-    sigprocmask(SIG_SETMASK, &waitMask_, nullptr);
+    sigprocmask(SIG_SETMASK, &waitMask_, nullptr);  // a blocked signal is noted now
   }
   KeyModeGuard(const KeyModeGuard&) = delete;
   KeyModeGuard& operator=(const KeyModeGuard&) = delete;
 
-  // Waits for one byte; -1 when input has ended or a terminating signal arrived.
+  // Waits for one byte; -1 when input has ended or termination was requested.
   int ReadOne() const {
     for (;;) {
+      if (TerminationRequested()) return -1;
       pollfd in{STDIN_FILENO, POLLIN, 0};
       if (ppoll(&in, 1, nullptr, &waitMask_) < 0) {
-        if (errno == EINTR && g_pendingSignal == 0) continue;  // a harmless signal
+        if (errno == EINTR) continue;  // the loop's first test tells what it was
         return -1;
       }
       unsigned char c = 0;
@@ -76,10 +60,10 @@ class KeyModeGuard {
   }
 
  private:
+  TerminationWatch watch_;  // declared first: it ends last, after the terminal is restored
   bool ok_ = false;
   termios saved_{};
   sigset_t waitMask_{};
-  struct sigaction previous_[kWatchedCount] {};
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // adapter: over UDP, and over a serial line for the exchanges whose bytes the line changes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <string>
 
@@ -179,6 +181,20 @@ TEST_F(SampleHandlersOverUdp, FirmwareBlockRejectedStopsTheTransfer) {
             name + "\n .....\n Failure:10207\n Result:3\n\n Press any key");
   KeyMenuAndQuit();
   EXPECT_EQ(scene_.adapter.RequestCount(), 6u);
+  EXPECT_TRUE(scene_.adapter.Images().empty());
+}
+
+// Ctrl-C during a transfer stops it before the next block; the tool then ends by the signal.
+TEST_F(SampleHandlersOverUdp, InterruptStopsTheTransferBeforeTheNextBlock) {
+  scene_.adapter.AddFault({sim::FaultKind::Delay, CMD_FW_UPDATE, 100, false});
+  StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
+  Answer("4", " --> ");
+  tool_->SendLine(WriteFile("image.bin", FirmwareImage(40 * 1024)));
+  ASSERT_TRUE(scene_.server->WaitForReceived(2, 10s));
+  ASSERT_EQ(kill(tool_->Pid(), SIGINT), 0);
+  EXPECT_EQ(tool_->WaitExit(), -SIGINT);
+  // The block in flight when the signal came is answered; no block follows it.
+  EXPECT_LE(scene_.server->Received().size(), 3u);
   EXPECT_TRUE(scene_.adapter.Images().empty());
 }
 

@@ -183,12 +183,6 @@ struct LineFormatCase {
 class LineFormat : public ToolTest, public ::testing::WithParamInterface<LineFormatCase> {
  protected:
   LineFormat() : ToolTest(WithSerialLine(GetParam().keys)) {}
-
-  termios LineSettings() const {
-    termios t{};
-    EXPECT_EQ(tcgetattr(scene_.serialServer->LineHandle(), &t), 0);
-    return t;
-  }
 };
 
 constexpr tcflag_t kFormatBits = CSTOPB | PARODD | CMSPAR;
@@ -197,22 +191,22 @@ TEST_P(LineFormat, ReachesThePortWhileTheToolHoldsIt) {
   const LineFormatCase& c = GetParam();
   // The port starts out with every bit under test set otherwise and another speed, so each
   // setting shows that the tool made it.
-  termios before = LineSettings();
+  termios before = SerialLineSettings();
   before.c_cflag |= kFormatBits;
   before.c_iflag &= ~static_cast<tcflag_t>(INPCK);
   cfsetispeed(&before, B9600);
   cfsetospeed(&before, B9600);
-  ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &before), 0);
+  SetSerialLineSettings(before);
 
   StartAtMenu(c.tarvik ? TARVIK_PROGRAM : SAMPLE_PROGRAM, c.tarvik ? kTarvikMenu : kSampleMenu,
               Link::Serial);
-  const termios open = LineSettings();
+  const termios open = SerialLineSettings();
   EXPECT_EQ(open.c_cflag & kFormatBits, c.kept);
   EXPECT_NE(open.c_iflag & INPCK, 0u);
   EXPECT_EQ(cfgetospeed(&open), B115200);
   Quit();
   // Closed at the tool's end, the port has its settings back.
-  EXPECT_EQ(LineSettings().c_cflag & kFormatBits, kFormatBits);
+  EXPECT_EQ(SerialLineSettings().c_cflag & kFormatBits, kFormatBits);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,6 +218,44 @@ INSTANTIATE_TEST_SUITE_P(
                        PARODD},
         LineFormatCase{"SampleKeeps8N1ForEvenAndTwo", false, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n", 0},
         LineFormatCase{"SampleKeeps8N1ForOddAndTwo", false, "DATABIT=7\nPARITY=1\nSTOPBIT=2\n", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A terminating signal at a prompt or a key wait ends the tool as the end of input does: the
+// port is closed and has its settings back, the terminal is in line mode again, and then the
+// signal ends the process.
+struct SignalCase {
+  const char* name;
+  bool atKeyWait;  // else at the main menu's line prompt
+  int signo;
+  friend void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SignalOverSerial : public ToolTest, public ::testing::WithParamInterface<SignalCase> {
+ protected:
+  SignalOverSerial() : ToolTest(WithSerialLine()) {}
+};
+
+TEST_P(SignalOverSerial, GivesThePortItsSettingsBack) {
+  termios before = SerialLineSettings();
+  before.c_cflag |= kFormatBits;  // settings the tool is sure to change
+  SetSerialLineSettings(before);
+  ToolTest::StartAtMenu(SAMPLE_PROGRAM, kSampleMenu, Link::Serial);
+  ASSERT_EQ(SerialLineSettings().c_cflag & kFormatBits, 0u);
+  if (GetParam().atKeyWait) {
+    UpToKeyPrompt("1");
+    ASSERT_TRUE(tool_->WaitForKeyMode());
+  }
+  ASSERT_EQ(kill(tool_->Pid(), GetParam().signo), 0);
+  EXPECT_EQ(tool_->WaitExit(), -GetParam().signo);
+  EXPECT_EQ(SerialLineSettings().c_cflag & kFormatBits, kFormatBits);
+  EXPECT_TRUE(tool_->InLineMode());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, SignalOverSerial,
+    ::testing::Values(SignalCase{"InterruptAtTheMenu", false, SIGINT},
+                      SignalCase{"HangupAtTheMenu", false, SIGHUP},
+                      SignalCase{"TerminateAtTheKeyWait", true, SIGTERM}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <chrono>
 #include <optional>
@@ -78,6 +79,16 @@ class ToolTest : public ::testing::Test {
   void KeyMenuAndQuit() {
     KeyAndMenu();
     Quit();
+  }
+
+  // The line settings of the emulator's serial line, as the tool's end of it has them.
+  termios SerialLineSettings() const {
+    termios t{};
+    EXPECT_EQ(tcgetattr(scene_.serialServer->LineHandle(), &t), 0);
+    return t;
+  }
+  void SetSerialLineSettings(const termios& t) const {
+    ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &t), 0);
   }
 
   std::string WriteFile(const std::string& name, const sim::Bytes& bytes) const {
