@@ -7,6 +7,7 @@
 #include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
 #include "extcmd/records.h"
+#include "sim/fault_list.h"
 
 namespace sim {
 namespace {
@@ -156,19 +157,6 @@ std::vector<Bytes> Adapter::Images() const {
   return images_;
 }
 
-std::vector<Fault> Adapter::TakeFaults(std::uint16_t base) {
-  std::vector<Fault> applied;
-  for (auto it = faults_.begin(); it != faults_.end();) {
-    if (it->command && *it->command != base) {
-      ++it;
-      continue;
-    }
-    applied.push_back(*it);
-    it = it->once ? faults_.erase(it) : it + 1;
-  }
-  return applied;
-}
-
 std::optional<Reply> Adapter::Handle(std::span<const std::uint8_t> request) {
   const std::lock_guard lock(mutex_);
   requests_.emplace_back(request.begin(), request.end());
@@ -181,7 +169,7 @@ std::optional<Reply> Adapter::Handle(std::span<const std::uint8_t> request) {
                                     [base](const Command& c) { return c.info.base == base; });
   if (command == kTable.end()) return std::nullopt;
 
-  const std::vector<Fault> faults = TakeFaults(base);
+  const std::vector<Fault> faults = TakeFaultsFor(faults_, base);
   const auto has = [&faults](FaultKind kind) {
     return std::any_of(faults.begin(), faults.end(),
                        [kind](const Fault& f) { return f.kind == kind; });

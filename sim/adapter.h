@@ -188,7 +188,6 @@ class Adapter {
   Bytes AnswerSystemCommand(Context& c);
   Bytes AnswerRestart(Context& c);
 
-  std::vector<Fault> TakeFaults(std::uint16_t base);
   Bytes RejectBlock(std::string violation);
 
   mutable std::mutex mutex_;

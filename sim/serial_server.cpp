@@ -7,6 +7,7 @@
 
 #include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
+#include "sim/fault_list.h"
 
 namespace sim {
 namespace {
@@ -73,16 +74,7 @@ void SerialServer::ClearFaults() {
 
 std::vector<SerialFault> SerialServer::TakeFaults(std::uint16_t base) {
   const std::lock_guard lock(faultsMutex_);
-  std::vector<SerialFault> applied;
-  for (auto it = faults_.begin(); it != faults_.end();) {
-    if (it->command && *it->command != base) {
-      ++it;
-      continue;
-    }
-    applied.push_back(*it);
-    it = it->once ? faults_.erase(it) : it + 1;
-  }
-  return applied;
+  return TakeFaultsFor(faults_, base);
 }
 
 bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
