@@ -32,27 +32,15 @@ TEST_F(SampleOverSerial, GetStatusPrintsTheRecord) {
     p.status.authenticated = true;
     p.status.mac = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xA2};
     p.status.masterMac = {0x02, 0x03, 0x04, 0x05, 0x06, 0xA3};
-    p.status.registeredInfo = 2;
-    p.status.etherSpdDpx = 1000;
-    p.status.multipleMode = 3;
-    p.status.mainVersion = "MAIN 1.2.3";
-    p.status.bootVersion = "BOOT 0.9";
-    p.status.beaconStatus = 7;
+    SetStatusValues(p.status);
   });
   StartAtMenu();
   EXPECT_EQ(UpToKeyPrompt("1"),
             "1\n\n"
             " Mode ................... Terminal(authenticated)\n"
             " MAC Address ............ 00-11-aa-bb-cc-a2\n"
-            " Master MAC Address ..... 02-03-04-05-06-a3\n"
-            " Registered Info ........ 2\n"
-            " Ether LinkUp ........... 1\n"
-            " Ether SpdDpx ........... 1000\n"
-            " Multiple Mode .......... 3\n"
-            " Main Version ........... MAIN 1.2.3\n"
-            " Boot Version ........... BOOT 0.9\n"
-            " Beacon Status .......... 7\n"
-            "\n\n Press any key");
+            " Master MAC Address ..... 02-03-04-05-06-a3\n" +
+                kStatusValueLines + "\n\n Press any key");
   KeyAndMenu();
   Quit();
   const auto received = scene_.serialServer->Received();

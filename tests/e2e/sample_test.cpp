@@ -56,24 +56,11 @@ TEST_P(GetStatusOverUdp, PrintsTheAdaptersRecord) {
     p.status.authenticated = c.authenticated;
     p.status.mac = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xDD};
     p.status.masterMac = {0x02, 0x03, 0x04, 0x05, 0x06, 0xF7};
-    p.status.registeredInfo = 2;
-    p.status.etherLinkUp = 1;
-    p.status.etherSpdDpx = 1000;
-    p.status.multipleMode = 3;
-    p.status.mainVersion = "MAIN 1.2.3";
-    p.status.bootVersion = "BOOT 0.9";
-    p.status.beaconStatus = 7;
+    SetStatusValues(p.status);
   });
   StartAtMenu();
-  EXPECT_EQ(UpToKeyPrompt("1"), std::string("1\n\n") + c.modeLines +
-                                    " Registered Info ........ 2\n"
-                                    " Ether LinkUp ........... 1\n"
-                                    " Ether SpdDpx ........... 1000\n"
-                                    " Multiple Mode .......... 3\n"
-                                    " Main Version ........... MAIN 1.2.3\n"
-                                    " Boot Version ........... BOOT 0.9\n"
-                                    " Beacon Status .......... 7\n"
-                                    "\n\n Press any key");
+  EXPECT_EQ(UpToKeyPrompt("1"),
+            std::string("1\n\n") + c.modeLines + kStatusValueLines + "\n\n Press any key");
   KeyMenuAndQuit();
   const auto received = scene_.server->Received();
   ASSERT_EQ(received.size(), 1u);

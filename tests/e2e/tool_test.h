@@ -26,6 +26,25 @@ inline const std::string kSubMenu =
 inline const std::string kRejected = "\n Invalid value !!\n\n";
 inline const std::string kKeyPrompt = " Press any key";
 
+// The values of a status record behind its mode and MAC lines, and how the tool prints them.
+inline void SetStatusValues(sim::StatusProfile& s) {
+  s.registeredInfo = 2;
+  s.etherLinkUp = 1;
+  s.etherSpdDpx = 1000;
+  s.multipleMode = 3;
+  s.mainVersion = "MAIN 1.2.3";
+  s.bootVersion = "BOOT 0.9";
+  s.beaconStatus = 7;
+}
+inline const std::string kStatusValueLines =
+    " Registered Info ........ 2\n"
+    " Ether LinkUp ........... 1\n"
+    " Ether SpdDpx ........... 1000\n"
+    " Multiple Mode .......... 3\n"
+    " Main Version ........... MAIN 1.2.3\n"
+    " Boot Version ........... BOOT 0.9\n"
+    " Beacon Status .......... 7\n";
+
 // What is typed at the link prompt.
 enum class Link { Udp, Serial };
 inline std::string LinkChoice(Link link) { return link == Link::Udp ? "0" : "1"; }
