@@ -120,6 +120,15 @@ bool AddValueFault(Settings& s, sim::FaultKind kind, std::string_view text, std:
   return value && AddFault(s, kind, pair->first, static_cast<int>(*value));
 }
 
+// The value a name stands for in a table of names.
+template <typename T, std::size_t N>
+std::optional<T> Lookup(const std::pair<std::string_view, T> (&table)[N], std::string_view name) {
+  for (const auto& [key, value] : table) {
+    if (key == name) return value;
+  }
+  return std::nullopt;
+}
+
 // The answer damages that --fault names.
 std::optional<sim::FaultKind> DamageKind(std::string_view name) {
   static constexpr std::pair<std::string_view, sim::FaultKind> kKinds[] = {
@@ -134,10 +143,7 @@ std::optional<sim::FaultKind> DamageKind(std::string_view name) {
       {"oversize", sim::FaultKind::OversizeDatagram},
       {"other-address", sim::FaultKind::OtherAddress},
   };
-  for (const auto& [key, kind] : kKinds) {
-    if (key == name) return kind;
-  }
-  return std::nullopt;
+  return Lookup(kKinds, name);
 }
 
 // The line damages that --line-fault names.
@@ -149,10 +155,7 @@ std::optional<sim::LineFault> LineDamageKind(std::string_view name) {
       {"two-answers", sim::LineFault::TwoAnswers},
       {"no-terminator", sim::LineFault::NoTerminator},
   };
-  for (const auto& [key, kind] : kKinds) {
-    if (key == name) return kind;
-  }
-  return std::nullopt;
+  return Lookup(kKinds, name);
 }
 
 // The serial options, made on first use so that the serial options combine in any order.
