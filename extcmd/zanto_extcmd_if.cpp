@@ -6,7 +6,7 @@
 C_ZANTO_EXTCMD_IF::C_ZANTO_EXTCMD_IF(int timeoutMs)
     : m_pFrame(m_Buffer),
       m_nConnect(CONNECT_NONE),
-      m_nError(0),
+      m_nError(ERR_NONE),
       m_Buffer{},
       m_nTimeout(timeoutMs),
       m_Socket(plat::kInvalidSocket),

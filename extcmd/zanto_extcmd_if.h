@@ -16,6 +16,9 @@ inline constexpr int EXTCMD_BUFFER_SIZE = 4096;
 
 // Codes kept in m_nError (10207 is only ever printed, for a non-zero result byte).
 enum ExtcmdError : int {
+  // Held until the first failure; printed when the UDP link failed to open without a code of
+  // its own (this computer's host name could not be resolved).
+  ERR_NONE = 0,
   ERR_ETHER_ALREADY_OPEN = 10001,
   ERR_ETHER_OPEN = 10002,
   ERR_ETHER_STARTUP = 10003,
