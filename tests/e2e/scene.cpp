@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -51,6 +53,21 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+long ResidentKiB(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+long OpenDescriptors(int pid) {
+  std::error_code error;
+  const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+  if (error) return -1;
+  return static_cast<long>(std::distance(fds, std::filesystem::directory_iterator{}));
 }
 
 std::uint16_t FreeUdpPort() {

@@ -38,6 +38,11 @@ class ScratchDir {
 // system picks it, so tests running in parallel get different ones).
 std::uint16_t FreeUdpPort();
 
+// What a running process holds, from /proc: its resident memory in KiB and its open
+// descriptors; -1 when it cannot be read.
+long ResidentKiB(int pid);
+long OpenDescriptors(int pid);
+
 // A stand-in for the system's arp in its own folder, to be put first on PATH: it records its
 // arguments, prints "fake arp" and them on the console, changes nothing and exits with the
 // status given.
