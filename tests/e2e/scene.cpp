@@ -88,7 +88,8 @@ std::uint16_t FreeUdpPort() {
   throw std::runtime_error("no free UDP port on the loopback addresses");
 }
 
-FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus) : dir_(parent / "fake-bin") {
+FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus, int seconds)
+    : dir_(parent / "fake-bin") {
   std::filesystem::create_directories(dir_);
   const auto script = dir_ / "arp";
   std::ofstream(script) << "#!/bin/sh\n"
@@ -97,8 +98,8 @@ FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus) : dir_(par
                            "for word in \"$@\"; do printf '%s\\n' \"$word\" >> \"$log\"; done\n"
                            "printf '\\n' >> \"$log\"\n"
                            "echo \"fake arp $*\"\n"
-                           "exit "
-                        << exitStatus << "\n";
+                           "sleep "
+                        << seconds << "\nexit " << exitStatus << "\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
 }
 
@@ -134,7 +135,7 @@ ScopedEnv::~ScopedEnv() {
 
 ToolScene::ToolScene(const Settings& settings)
     : port(FreeUdpPort()),
-      arp(scratch.Path(), settings.arpExitStatus),
+      arp(scratch.Path(), settings.arpExitStatus, settings.arpSeconds),
       server(std::make_unique<sim::UdpServer>(
           adapter, sim::UdpServer::Options{kAdapterAddress, port, kOtherAddress})),
       serialServer(settings.serial
