@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian, when it is missing; with "package", also what
-# making and checking the Debian package needs.
+# Installs what building and testing need on Debian, when it is missing. Named extras add what
+# one more job needs: "fuzz" (clang and its libFuzzer runtime), "package" (making and checking
+# the Debian package).
 set -euo pipefail
 # groff-base and mandoc check the manual pages.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc)
-if [ "${1:-}" = package ]; then
-  # dpkg-shlibdeps (dpkg-dev) and file serve CPack's Debian generator; lintian checks its package.
-  packages+=(dpkg-dev file lintian)
-fi
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    # dpkg-shlibdeps (dpkg-dev) and file serve CPack's Debian generator; lintian checks its package.
+    package) packages+=(dpkg-dev file lintian) ;;
+    *) echo "deps.sh: unknown extra $extra" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
