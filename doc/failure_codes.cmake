@@ -2,18 +2,18 @@
 # as the manual pages' roff list. Included by the scripts that make the pages and check the README.
 
 # CMake lists split at ';' and group at brackets, so the table's own ones travel as stand-ins
-# until a row is written out.
-function(plc_hide_list_characters text out)
-  string(REPLACE ";" "@SEMICOLON@" text "${text}")
-  string(REPLACE "[" "@OPEN_BRACKET@" text "${text}")
-  string(REPLACE "]" "@CLOSE_BRACKET@" text "${text}")
-  set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(plc_show_list_characters text out)
-  string(REPLACE "@SEMICOLON@" ";" text "${text}")
-  string(REPLACE "@OPEN_BRACKET@" "[" text "${text}")
-  string(REPLACE "@CLOSE_BRACKET@" "]" text "${text}")
+# until a row is written out: HIDE puts the stand-ins in, SHOW the characters back.
+function(plc_list_characters mode text out)
+  set(codes 59 91 93)  # ; [ ]
+  set(names SEMICOLON OPEN_BRACKET CLOSE_BRACKET)
+  foreach(code name IN ZIP_LISTS codes names)
+    string(ASCII ${code} character)
+    if(mode STREQUAL "HIDE")
+      string(REPLACE "${character}" "@${name}@" text "${text}")
+    else()
+      string(REPLACE "@${name}@" "${character}" text "${text}")
+    endif()
+  endforeach()
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
@@ -21,7 +21,7 @@ endfunction()
 # hidden; the codes are checked to be numbers, each once, in rising order.
 function(plc_failure_code_rows path out)
   file(READ "${path}" text)
-  plc_hide_list_characters("${text}" text)
+  plc_list_characters(HIDE "${text}" text)
   string(REPLACE "\n" ";" lines "${text}")
   list(POP_FRONT lines header)
   if(NOT header STREQUAL "code\tlink\twhat failed\twhat to check")
@@ -71,7 +71,7 @@ function(plc_failure_codes_markdown path out)
     string(REPLACE "|" " | " row "${row}")
     string(APPEND table "| ${row} |\n")
   endforeach()
-  plc_show_list_characters("${table}" table)
+  plc_list_characters(SHOW "${table}" table)
   set(${out} "${table}" PARENT_SCOPE)
 endfunction()
 
@@ -117,6 +117,6 @@ function(plc_failure_codes_roff path out)
     plc_roff_text("Check: ${check}" check)
     string(APPEND list ".TP\n.BR ${code} \" (${link})\"\n${failed}\n.IP\n${check}\n")
   endforeach()
-  plc_show_list_characters("${list}" list)
+  plc_list_characters(SHOW "${list}" list)
   set(${out} "${list}" PARENT_SCOPE)
 endfunction()
