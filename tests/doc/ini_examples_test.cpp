@@ -98,7 +98,8 @@ std::string WithArpOn(std::string_view text) {
     }
     if (header) section = Upper(Trim(t.substr(1, t.find(']') - 1)));
     const auto eq = t.find('=');
-    if (!done && section == "ETHERNET" && !header && eq != t.npos && Upper(Trim(t.substr(0, eq))) == "ARP") {
+    const bool arpLine = !header && eq != t.npos && Upper(Trim(t.substr(0, eq))) == "ARP";
+    if (!done && section == "ETHERNET" && arpLine) {
       out += "ARP=1\n";
       done = true;
       continue;
@@ -127,8 +128,8 @@ const Reading& Defaults() {
 
 // Everything wrong with an example: lines that are no setting, keys the tools do not read, keys
 // given twice, comments after values, values the tools read differently from what is written,
-// keys left out that do not read as their defaults. With installed, also: every key is there, at its default, with a
-// comment line of its own right above it.
+// keys left out that do not read as their defaults. With installed, also: every key is there, at
+// its default, with a comment line of its own right above it.
 std::vector<std::string> Problems(const Example& example, bool installed = false) {
   std::vector<std::string> problems;
   const auto report = [&](std::size_t line, const std::string& what) {
@@ -146,13 +147,13 @@ std::vector<std::string> Problems(const Example& example, bool installed = false
     }
     const auto eq = t.find('=');
     if (eq == t.npos || !section) {
-      report(i + 1, "\"" + std::string(t) + "\" is no setting");
+      report(i + 1, std::string("\"").append(t) + "\" is no setting");
       continue;
     }
     const std::string name(Trim(t.substr(0, eq)));
     const Key* key = FindKey(*section, name);
     if (key == nullptr) {
-      report(i + 1, "[" + *section + "] " + name + " is no key the tools read");
+      report(i + 1, std::string("[") + *section + "] " + name + " is no key the tools read");
       continue;
     }
     if (std::any_of(claims.begin(), claims.end(), [&](const Claim& c) { return c.key == key; })) {
@@ -168,7 +169,9 @@ std::vector<std::string> Problems(const Example& example, bool installed = false
     if (installed) {
       const bool comment = i >= 1 && Trim(lines[i - 1]).starts_with(";");
       const bool oneLine = i < 2 || !Trim(lines[i - 2]).starts_with(";");
-      if (!comment || !oneLine) report(i + 1, std::string(key->name) + " needs one comment line above it");
+      if (!comment || !oneLine) {
+        report(i + 1, std::string(key->name) + " needs one comment line above it");
+      }
     }
   }
 
@@ -235,7 +238,7 @@ std::string Unroff(std::string line) {
   static const std::pair<std::string_view, std::string_view> kEscapes[] = {
       {"\\-", "-"}, {"\\(dq", "\""}, {"\\(aq", "'"}, {"\\&", ""}, {"\\e", "\\"}};
   for (const auto& [escape, plain] : kEscapes) {
-    for (std::size_t at = 0; (at = line.find(escape, at)) != std::string::npos; at += plain.size()) {
+    for (std::size_t at = 0; (at = line.find(escape, at)) != line.npos; at += plain.size()) {
       line.replace(at, escape.size(), plain);
     }
   }
@@ -314,7 +317,8 @@ const FaultCase kFaults[] = {
     {"a key of another section", "[ETHERNET]\nRATE=9600\n", "is no key the tools read"},
     {"a misspelt key", "[ETHERNET]\nHOSTIP=127.0.0.1\n", "is no key the tools read"},
     {"a key given twice", "[SERIAL]\nRATE=9600\nRATE=19200\n", "given twice"},
-    {"a second section of a name", "[SERIAL]\nPORT=COM2\n[ETHERNET]\nIP=127.0.0.2\n[SERIAL]\nRATE=9600\n",
+    {"a second section of a name",
+     "[SERIAL]\nPORT=COM2\n[ETHERNET]\nIP=127.0.0.2\n[SERIAL]\nRATE=9600\n",
      "RATE=9600 reads as \"115200\""},
     {"a key before any section", "PORT=COM2\n", "is no setting"},
     {"a MAC that is read only with ARP=1", "[ETHERNET]\nMAC=0011aabbccdd ; adapter\n",
@@ -334,7 +338,8 @@ TEST(IniExampleCheck, ReportsEachFaultACopiedExampleCanCarry) {
 
 TEST(IniExampleCheck, InstalledExampleMustBeCompleteAtDefaultsAndCommented) {
   const std::string problems = Join(Problems(
-      {"installed", "[SERIAL]\n; port\nPORT=COM2\nRATE=115200\n[ETHERNET]\n; a\n; b\nIP=192.168.0.249\n"},
+      {"installed",
+       "[SERIAL]\n; port\nPORT=COM2\nRATE=115200\n[ETHERNET]\n; a\n; b\nIP=192.168.0.249\n"},
       true));
   for (const char* reported : {"PORT shows \"COM2\", not its default \"COM1\"",
                                "RATE needs one comment line above it",
