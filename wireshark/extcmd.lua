@@ -535,7 +535,9 @@ end
 dissect_frame = function(tvb, pinfo, tree, ctx)
   local code = le16(tvb, 24)
   local base = base_of(code)
-  local name = command_names[base] or string.format("Command %s", hex16(code))
+  -- An answer reads as the command the tool sent.
+  local data_base = ctx.request_base or base
+  local name = command_names[data_base] or string.format("Command %s", hex16(code))
   local frame_length = le16(tvb, 10)
   ctx.frame_length = frame_length
   local t = ctx.item or tree:add(ctx.nested and f.inner or extcmd, tvb())
@@ -584,14 +586,16 @@ dissect_frame = function(tvb, pinfo, tree, ctx)
     if ctx.checksum then table.insert(checks, ctx.checksum) end
     for _, check in ipairs(checks) do
       if check.failed then
-        tool_error = tool_error or check.code
         local item = check.item
         if not item and fits(tvb, check.at[1], check.at[2]) then
           item = t:add(tvb(check.at[1], check.at[2]), check.failed)
           item:set_generated()
         end
-        mark(item, t, check.expert, string.format("%s: the tool reports Failure:%d",
-                                                  check.failed, check.code))
+        mark(item, t, check.expert, tool_error
+             and string.format("%s (%d; the tool stops at Failure:%d before)", check.failed,
+                               check.code, tool_error)
+             or string.format("%s: the tool reports Failure:%d", check.failed, check.code))
+        tool_error = tool_error or check.code
       end
     end
     if not ctx.expected then
@@ -601,7 +605,6 @@ dissect_frame = function(tvb, pinfo, tree, ctx)
 
   -- The data, read by the command the tool sent (for an answer) or the frame names.
   local summary
-  local data_base = ctx.request_base or base
   local dissectors = data_dissectors[data_base]
   if tvb:len() > HEADER_SIZE then
     local d = tvb(HEADER_SIZE):tvb()
