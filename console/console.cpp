@@ -9,7 +9,7 @@
 
 #include "console/io.h"
 #include "extcmd/zanto_extcmd_if.h"
-#include "platform/signals.h"
+#include "platform/termination.h"
 
 namespace {
 
@@ -126,11 +126,18 @@ void PrintResultFailure(std::uint8_t result) {
   WaitKey();
 }
 
+void Pause(std::uint32_t milliseconds) {
+  if (!console::Io().Pause(milliseconds)) throw console::InputEnded{};
+}
+
 std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd) {
+  // What the tool printed so far shows while it waits for the answer (progress marks too).
+  console::Io().Flush();
   // A request to end (a terminating signal) stops a run of exchanges, a firmware transfer say,
-  // before the next one, as the end of input would.
+  // before the next one, as the end of input would; an exchange it cut short is not reported.
   if (plat::TerminationRequested()) throw console::InputEnded{};
   if (extcmd.Transact(0)) return extcmd.GetData();
+  if (plat::TerminationRequested()) throw console::InputEnded{};
   PrintErrorCode(extcmd);
   return nullptr;
 }

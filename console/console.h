@@ -19,6 +19,10 @@ int PromptText(char* out, int maxLength, const char* message, int mode);
 // Waits for one key press, without echo, and discards it.
 void WaitKey();
 
+// One of the tools' fixed pauses (the adapter restarting, writing its memory). A request to end
+// cuts it short and ends the run as the end of input does.
+void Pause(std::uint32_t milliseconds);
+
 // Converts count hexadecimal digit characters into count / 2 bytes (one more for an odd count);
 // a character that is no hex digit counts as 0. Bytes beyond those are left untouched.
 void HexToBytes(const char* text, int count, std::uint8_t* out);

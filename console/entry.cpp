@@ -6,7 +6,7 @@
 #include "console/console.h"
 #include "console/io.h"
 #include "extcmd/zanto_extcmd_if.h"
-#include "platform/signals.h"
+#include "platform/termination.h"
 
 namespace console {
 
@@ -83,15 +83,19 @@ int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile
     default:
       break;
   }
+  Io().Flush();  // the last screen, also when input ended or the run was asked to end
   return status;
 }
 
 int RunTool(const ToolDefinition& tool) {
-  // Interrupt, terminate and hang-up end the run as the end of input does, so the link is closed
-  // (and a serial line given back its settings); then the signal takes its course.
+  // Interrupt, terminate, hang-up and quit, and output that has gone, end the run as the end of
+  // input does, so the link is closed (and a serial line given back its settings); then the
+  // signal takes its course when the watch ends.
   const plat::TerminationWatch watch;
   const auto extcmd = std::make_unique<ToolObject>(tool.timeoutMs);
-  return RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
+  const int status = RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
+  // Should the signal not end the process (a SIGPIPE the caller ignores), the run still failed.
+  return plat::TerminationRequested() ? 1 : status;
 }
 
 }  // namespace console

@@ -10,7 +10,8 @@ namespace console {
 // Longest input line taken, in characters (the line buffer holds 4096 with its terminator).
 inline constexpr std::size_t kMaxLine = 4095;
 
-// Thrown when input has ended at a prompt or key wait: the tool then shuts down at once.
+// Thrown when input has ended at a prompt or key wait, or the run was asked to end (a
+// terminating signal, output that has gone): the tool then shuts down at once.
 struct InputEnded {};
 
 class ConsoleIo {
@@ -24,7 +25,11 @@ class ConsoleIo {
   // One key press without echo, or -1 when input has ended.
   virtual int ReadKey() = 0;
   virtual void Write(std::string_view text) = 0;
-  virtual void Pause(std::uint32_t milliseconds) = 0;
+  // Pauses for the time given; false when the run was asked to end meanwhile.
+  virtual bool Pause(std::uint32_t milliseconds) = 0;
+  // What was written is shown now: the console shows it at the latest when the tool waits for
+  // input or pauses; before an exchange on the link the tool asks for it here.
+  virtual void Flush() {}
 };
 
 // The console in use: standard input and output unless a test has put another in place.

@@ -117,7 +117,7 @@ int C_ZANTO_EXTCMD_IF::EtherSend() {
 int C_ZANTO_EXTCMD_IF::EtherRecv() {
   std::memset(m_Buffer, 0, sizeof m_Buffer);
   plat::SetSocketOption(m_Socket, plat::SockOpt::RecvTimeoutMs, m_nTimeout);
-  if (plat::RecvFrom(m_Socket, m_Buffer, sizeof m_Buffer) > 0) return 1;
+  if (plat::RecvFrom(m_Socket, m_Buffer, sizeof m_Buffer, m_nTimeout) > 0) return 1;
   m_nError = ERR_ETHER_RECV;
   return 0;
 }

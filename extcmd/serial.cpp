@@ -8,6 +8,7 @@
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
+#include "platform/wait.h"
 
 namespace {
 
@@ -72,13 +73,13 @@ int C_ZANTO_EXTCMD_IF::SerialSend() {
   };
   // The adapter takes the body in slices: a short pause before every m_nPacing-th body byte
   // (escaped bytes count once) and before the terminator.
+  // A request to end stops the send as well; the receive then ends at once.
+  const auto pace = [] { return plat::Pause(kPacingPauseMs) != plat::WaitResult::Terminated; };
   for (std::size_t i = 0; i < bodySize; ++i) {
-    if (m_nPacing > 0 && i % static_cast<std::size_t>(m_nPacing) == 0) {
-      plat::SleepMs(kPacingPauseMs);
-    }
+    if (m_nPacing > 0 && i % static_cast<std::size_t>(m_nPacing) == 0 && !pace()) return 1;
     if (!put(serial_line::Escape(m_Buffer[i]).view())) return 1;
   }
-  plat::SleepMs(kPacingPauseMs);
+  if (!pace()) return 1;
   const std::uint8_t terminator = SERIAL_TERMINATOR;
   put({&terminator, 1});
   return 1;
@@ -95,7 +96,11 @@ int C_ZANTO_EXTCMD_IF::SerialRecv() {
   const std::int32_t limit = m_nTimeout;
   bool seen = false;
   while (!seen) {
-    plat::SleepMs(kLookIntervalMs);
+    // A request to end cuts the wait short like a time-out; the run then ends without reporting.
+    if (plat::Pause(kLookIntervalMs) == plat::WaitResult::Terminated) {
+      m_nError = ERR_SERIAL_TIMEOUT;
+      return 0;
+    }
     seen = plat::LookForSerialEvent(m_hComm, m_ReadOverlapped);
     // The time-out is tested first: an event seen in the step that reaches the limit is late.
     if (serial_line::TimedOut(start, plat::TickCount(), limit)) {

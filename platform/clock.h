@@ -1,4 +1,4 @@
-// Millisecond tick counter and pauses.
+// Millisecond tick counter.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,5 @@ namespace plat {
 
 // A millisecond counter that wraps at 2^32.
 std::uint32_t TickCount();
-void SleepMs(std::uint32_t milliseconds);
 
 }  // namespace plat

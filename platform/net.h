@@ -44,9 +44,10 @@ void SetSocketOption(SocketHandle socket, SockOpt option, int value);
 BindResult Bind(SocketHandle socket, const Ipv4SockAddr& local);
 // Bytes sent, or -1.
 long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size, const Ipv4SockAddr& to);
-// Bytes of one datagram received from any sender; -1 on time-out, failure, or a datagram that
-// does not fit the buffer (it is never silently cut short).
-long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size);
+// Bytes of one datagram received from any sender, waiting at most timeoutMs (0 or less: no
+// limit) for it to come; -1 on time-out, failure, a datagram that does not fit the buffer (it is
+// never silently cut short), or a request to end that came first.
+long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size, std::int32_t timeoutMs);
 // 0, or -1 when closing fails.
 int CloseSocket(SocketHandle socket);
 

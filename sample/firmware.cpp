@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/io.h"
 #include "extcmd/firmware_block.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sample/handlers.h"
@@ -70,7 +69,7 @@ int SendImage(C_ZANTO_EXTCMD_IF& extcmd, std::span<const std::uint8_t> image) {
     }
     if (ExchangeAccepted(extcmd) == nullptr) return 0;
     if (last) {
-      console::Io().Pause(kWriteMemoryPauseMs);
+      Pause(kWriteMemoryPauseMs);
       Print("\n Success update firmware\n");
       return 1;
     }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "console/console.h"
-#include "console/io.h"
 #include "extcmd/zanto_extcmd_if.h"
 
 namespace {
@@ -56,7 +55,7 @@ int Restart(C_ZANTO_EXTCMD_IF& extcmd) {
   if (ExchangeAccepted(extcmd) == nullptr) return 0;
   Print("\n Recv reset_sys confirmation");
   Print("\n Now restarting...\n");
-  console::Io().Pause(kRestartPauseMs);
+  Pause(kRestartPauseMs);
   Print("\n Press any key");
   WaitKey();
   return 1;

@@ -1,9 +1,7 @@
-// Monotonic millisecond ticks and pauses.
+// Monotonic millisecond ticks.
 #include "platform/clock.h"
 
 #include <time.h>
-
-#include <cerrno>
 
 namespace plat {
 
@@ -13,13 +11,6 @@ std::uint32_t TickCount() {
   const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
                   static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<std::uint32_t>(ms);  // wraps at 2^32 like the system tick counter
-}
-
-void SleepMs(std::uint32_t milliseconds) {
-  timespec left{static_cast<time_t>(milliseconds / 1000),
-                static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
 }
 
 }  // namespace plat

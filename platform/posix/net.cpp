@@ -4,12 +4,16 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/clock.h"
+#include "platform/posix/wait_fd.h"
 
 namespace plat {
 namespace {
@@ -104,14 +108,25 @@ long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size,
   return sent;
 }
 
-long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size) {
-  ssize_t got;
-  do {
+long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
+              std::int32_t timeoutMs) {
+  // The wait is that of every other wait of the tools, so a request to end cuts it short; the
+  // receive time-out option stays set on the socket as well.
+  const int fd = static_cast<int>(socket);
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    std::int32_t left = kWaitForever;
+    if (timeoutMs > 0) {
+      const std::uint32_t waited = TickCount() - start;
+      if (waited >= static_cast<std::uint32_t>(timeoutMs)) return -1;
+      left = static_cast<std::int32_t>(static_cast<std::uint32_t>(timeoutMs) - waited);
+    }
+    if (posix::WaitFd(fd, POLLIN, left) != WaitResult::Ready) return -1;
     // MSG_TRUNC makes the call report the datagram's real length, so an oversize one is seen.
-    got = recv(static_cast<int>(socket), buffer, size, MSG_TRUNC);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0 || static_cast<std::size_t>(got) > size) return -1;
-  return got;
+    const ssize_t got = recv(fd, buffer, size, MSG_TRUNC | MSG_DONTWAIT);
+    if (got >= 0) return static_cast<std::size_t>(got) > size ? -1 : got;
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+  }
 }
 
 int CloseSocket(SocketHandle socket) { return close(static_cast<int>(socket)) == 0 ? 0 : -1; }

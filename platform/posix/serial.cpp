@@ -19,6 +19,7 @@
 
 #include "platform/clock.h"
 #include "platform/posix/serial_termios.h"
+#include "platform/posix/wait_fd.h"
 
 namespace plat {
 
@@ -213,12 +214,14 @@ bool WriteSerialByte(SerialHandle port, Overlapped& write, std::uint8_t byte,
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    // The output is full: wait for room, but never longer than the time-out in all.
+    // The output is full: wait for room, but never longer than the time-out in all, and not
+    // at all once the run is asked to end.
     const auto waited = static_cast<std::int64_t>(TickCount() - start);
     if (waited >= timeoutMs) return false;
-    pollfd p{port->fd, POLLOUT, 0};
-    const int ready = poll(&p, 1, static_cast<int>(timeoutMs - waited));
-    if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+    if (posix::WaitFd(port->fd, POLLOUT, static_cast<std::int32_t>(timeoutMs - waited)) ==
+        WaitResult::Terminated) {
+      return false;
+    }
   }
 }
 

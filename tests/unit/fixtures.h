@@ -25,9 +25,10 @@ class ScriptedConsole final : public console::ConsoleIo {
   Line ReadLine(std::string& line) override;
   int ReadKey() override;
   void Write(std::string_view text) override { output.append(text); }
-  void Pause(std::uint32_t milliseconds) override {
+  bool Pause(std::uint32_t milliseconds) override {
     pauses.push_back(milliseconds);
     pauseAt.push_back(output.size());
+    return true;
   }
 
   std::string output;
