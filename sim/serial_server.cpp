@@ -89,10 +89,11 @@ bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
 }
 
 bool SerialServer::Send(std::span<const std::uint8_t> bytes) {
-  CaptureReceived();  // the request before its answer
-  const bool sent = line_->Write(bytes, kWriteTimeoutMs);
+  // The request before its answer, and both before the tool can have the answer: whoever reads
+  // the capture once the tool has reacted finds them in it.
+  CaptureReceived();
   if (capture_ != nullptr) capture_->SerialBytes(LineDirection::FromAdapter, bytes);
-  return sent;
+  return line_->Write(bytes, kWriteTimeoutMs);
 }
 
 void SerialServer::CaptureReceived() {

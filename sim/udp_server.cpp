@@ -222,9 +222,10 @@ void UdpServer::Send(const Reply& reply, const Datagram& to, const Endpoint& loc
     info.ipi_spec_dst = ToInAddr(local);
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
   }
-  if (sendmsg(fd, &message, MSG_NOSIGNAL) >= 0 && capture_ != nullptr) {
-    capture_->Datagram(source, ToEndpoint(a.sin_addr, to.fromPort), out);
-  }
+  // Recorded as it is handed over, before the tool can have it: whoever reads the capture once
+  // the tool has reacted finds the answer in it.
+  if (capture_ != nullptr) capture_->Datagram(source, ToEndpoint(a.sin_addr, to.fromPort), out);
+  sendmsg(fd, &message, MSG_NOSIGNAL);
 }
 
 }  // namespace sim

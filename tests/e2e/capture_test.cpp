@@ -389,9 +389,12 @@ TEST_P(Capture, FaultsCarryTheCodesTheToolsReport) {
   KeyAndMenu();
   shown.push_back(ShownFailure(UpToKeyPrompt("2")));
   KeyMenuAndQuit();
+  // The capture can be read while the emulator runs, and it is whole after a terminate signal.
+  const std::vector<Row> running = Dissect();
   StopEmulator(SIGTERM);
 
   const std::vector<Row> rows = Dissect();
+  EXPECT_EQ(running, rows);
   ASSERT_EQ(rows.size(), 2 * faults.size());
   for (std::size_t i = 0; i < faults.size(); ++i) {
     const Fault& fault = *faults[i];
