@@ -196,6 +196,8 @@ local e = {
                             expert.group.SEQUENCE, expert.severity.WARN),
   incomplete = ProtoExpert.new("extcmd.expert.incomplete", "Line frame not ended",
                                expert.group.SEQUENCE, expert.severity.NOTE),
+  cut = ProtoExpert.new("extcmd.expert.cut", "Capture cut the datagram short",
+                        expert.group.MALFORMED, expert.severity.NOTE),
 }
 extcmd.experts = e
 
@@ -529,7 +531,8 @@ local function header_checks(tvb, ctx)
 end
 
 -- Dissects one frame, Preamble first. ctx: role, nested, link ("udp" or "serial"), the tree item
--- to fill (item; else one is added), and for answers the code the tool waits for (expected), a
+-- to fill (item; else one is added), the frame's size on the wire (size; else the bytes there)
+-- and whether the capture has fewer bytes (cut), and for answers the code the tool waits for (expected), a
 -- failure of the receive before the checks (receive_error) and the serial checksum check
 -- (checksum). Returns the Info text and the code the tool reports for it (nil when it takes it).
 dissect_frame = function(tvb, pinfo, tree, ctx)
@@ -563,15 +566,24 @@ dissect_frame = function(tvb, pinfo, tree, ctx)
     if ctx.expected then t:add(f.expected, ctx.expected):set_generated() end
   end
 
-  -- FrameLength against the bytes there are: the frame is 12 + FrameLength bytes long.
+  -- FrameLength against the bytes there are (also those a capture cut off): the frame is
+  -- 12 + FrameLength bytes long.
   local claimed = FRAME_LENGTH_BASE + frame_length
-  if claimed ~= tvb:len() and not ctx.nested then
+  local size = ctx.size or tvb:len()
+  if ctx.cut then
+    mark(nil, t, e.cut, string.format(
+      "The capture holds %d of the frame's %d bytes: what is missing is neither shown nor checked",
+      tvb:len(), size))
+  end
+  if ctx.cut and not fits(tvb, 10, 2) then
+    -- FrameLength itself was not captured.
+  elseif claimed ~= size and not ctx.nested then
     local text = ctx.link == "udp"
       and string.format("FrameLength %d makes a datagram of %d bytes, this one has %d",
                         frame_length, frame_length + FRAME_LENGTH_BASE + LEADING_BYTES,
-                        tvb:len() + LEADING_BYTES)
+                        size + LEADING_BYTES)
       or string.format("FrameLength %d makes a frame of %d bytes before the checksum, " ..
-                       "this one has %d", frame_length, claimed, tvb:len())
+                       "this one has %d", frame_length, claimed, size)
     mark(length_item, t, e.length, text)
   elseif ctx.nested and claimed > tvb:len() then
     mark(length_item, t, e.length, string.format(
@@ -585,7 +597,8 @@ dissect_frame = function(tvb, pinfo, tree, ctx)
     local checks = header_checks(tvb, ctx)
     if ctx.checksum then table.insert(checks, ctx.checksum) end
     for _, check in ipairs(checks) do
-      if check.failed then
+      -- Bytes the capture cut off are unknown: the tool had them.
+      if check.failed and not (ctx.cut and not fits(tvb, check.at[1], check.at[2])) then
         local item = check.item
         if not item and fits(tvb, check.at[1], check.at[2]) then
           item = t:add(tvb(check.at[1], check.at[2]), check.failed)
@@ -603,7 +616,7 @@ dissect_frame = function(tvb, pinfo, tree, ctx)
     end
   end
 
-  -- The data, read by the command the tool sent (for an answer) or the frame names.
+  -- The data, read as the command the tool sent (for an answer) or the one the frame names.
   local summary
   local dissectors = data_dissectors[data_base]
   if tvb:len() > HEADER_SIZE then
@@ -646,7 +659,9 @@ function extcmd.init()
   records = {}
 end
 
+-- By its header alone; a frame whose header a capture cut off counts as a request.
 local function looks_like_answer(tvb)
+  if not fits(tvb, 24, 2) then return false end
   return le16(tvb, 12) == DIR_ANSWER or bit.band(le16(tvb, 24), 1) == 0
 end
 
@@ -686,7 +701,8 @@ function extcmd.dissector(tvb, pinfo, tree)
   local frame_tvb = tvb:len() > LEADING_BYTES and tvb(LEADING_BYTES):tvb()
       or tvb_of({}, 1, 0, "No frame")
   local r = udp_record(pinfo, frame_tvb)
-  local ctx = { role = r.role, link = "udp" }
+  local ctx = { role = r.role, link = "udp", size = math.max(size - LEADING_BYTES, 0),
+                cut = tvb:len() < size }
   if r.role == ROLE_ANSWER and r.request then
     ctx.expected = answer_code(r.request.code)
     ctx.request_base = base_of(r.request.code)
