@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian, when it is missing.
+# Installs what building and testing need on Debian, when it is missing. Named extras add what
+# one more job needs: "fuzz" (clang and its libFuzzer runtime).
 set -euo pipefail
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
 # tshark reads the emulator's captures back with the dissector in the tests; without what it
 # recommends it brings no desktop parts.
 lean_packages=(tshark)
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "deps.sh: unknown extra $extra" >&2; exit 2 ;;
+  esac
+done
 
 missing_of() {
   for p in "$@"; do
