@@ -1,8 +1,9 @@
-# Makes one manual page from its source: the version, the installed documents' folder and the
-# list of failure codes are put in, and a copy is compressed beside it (gzip -9n: no name or
-# time stamp, so builds are repeatable).
+# Makes one manual page from its source: the version, the installed documents' and data folders
+# and the list of failure codes are put in, and a copy is compressed beside it (gzip -9n: no
+# name or time stamp, so builds are repeatable).
 #   cmake -D SOURCE=<page>.in -D OUTPUT=<page> -D CODES=failure-codes.tsv -D VERSION=<version>
-#         -D DOCDIR=<installed documents> -D GZIP=<gzip program> -P make_page.cmake
+#         -D DOCDIR=<installed documents> -D DATADIR=<installed data> -D GZIP=<gzip program>
+#         -P make_page.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/failure_codes.cmake)
 
@@ -13,6 +14,7 @@ if(page MATCHES "\n@FAILURE_CODES@\n")
 endif()
 string(REPLACE "@VERSION@" "${VERSION}" page "${page}")
 string(REPLACE "@DOCDIR@" "${DOCDIR}" page "${page}")
+string(REPLACE "@DATADIR@" "${DATADIR}" page "${page}")
 if(page MATCHES "@[A-Z_]+@")
   message(FATAL_ERROR "${SOURCE}: unknown placeholder ${CMAKE_MATCH_0}")
 endif()
