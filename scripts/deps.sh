@@ -1,34 +1,30 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian, when it is missing. With "windows": also the
-# mingw-w64 cross-compiler and Wine, for the Windows build and its tests.
+# Installs what building and testing need on Debian, when it is missing. Named extras add what
+# one more job needs: "fuzz" (clang and its libFuzzer runtime), "windows" (the mingw-w64
+# cross-compiler, GoogleTest's source and Wine, without their recommended extras: headless).
 set -euo pipefail
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
-windows_packages=(g++-mingw-w64-x86-64 googletest wine)
-
+lean=()  # installed with --no-install-recommends
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    windows) lean+=(g++-mingw-w64-x86-64 googletest wine) ;;
+    *) echo "deps.sh: unknown extra $extra" >&2; exit 2 ;;
+  esac
+done
 missing_of() {
   local p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
   done
 }
-
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-updated=false
-install() {  # install [apt-get option...] -- package...
-  local options=()
-  while [ "$1" != "--" ]; do options+=("$1"); shift; done
-  shift
-  ((${#@})) || return 0
-  $updated || "${sudo_cmd[@]}" apt-get update -qq
-  updated=true
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${options[@]}" "$@"
-}
-
 mapfile -t missing < <(missing_of "${packages[@]}")
-install -- "${missing[@]}"
-if [ "${1:-}" = windows ]; then
-  # Wine without its recommended extras (no fonts, no desktop parts): the tests are headless.
-  mapfile -t missing < <(missing_of "${windows_packages[@]}")
-  install --no-install-recommends -- "${missing[@]}"
+mapfile -t missing_lean < <(missing_of "${lean[@]}")
+if ((${#missing[@]} + ${#missing_lean[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  install=("${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq)
+  if ((${#missing[@]})); then "${install[@]}" "${missing[@]}"; fi
+  if ((${#missing_lean[@]})); then "${install[@]}" --no-install-recommends "${missing_lean[@]}"; fi
 fi

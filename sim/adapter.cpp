@@ -139,27 +139,27 @@ void Adapter::ClearFaults() {
 
 std::vector<Bytes> Adapter::Requests() const {
   const std::lock_guard lock(mutex_);
-  return requests_;
+  return requests_.Kept();
 }
 
 std::size_t Adapter::RequestCount() const {
   const std::lock_guard lock(mutex_);
-  return requests_.size();
+  return requests_.Total();
 }
 
 std::vector<std::string> Adapter::Violations() const {
   const std::lock_guard lock(mutex_);
-  return violations_;
+  return violations_.Kept();
 }
 
 std::vector<Bytes> Adapter::Images() const {
   const std::lock_guard lock(mutex_);
-  return images_;
+  return images_.Kept();
 }
 
 std::optional<Reply> Adapter::Handle(std::span<const std::uint8_t> request) {
   const std::lock_guard lock(mutex_);
-  requests_.emplace_back(request.begin(), request.end());
+  requests_.Add(Bytes(request.begin(), request.end()));
 
   const auto data = RequestData(request);
   if (!data) return std::nullopt;
@@ -260,7 +260,7 @@ Bytes Adapter::AnswerRelay(Context& c) {
 }
 
 Bytes Adapter::RejectBlock(std::string violation) {
-  violations_.push_back(std::move(violation));
+  violations_.Add(std::move(violation));
   transfer_ = {};
   return ResultOnly(kResultBadFirmwareBlock);
 }
@@ -303,9 +303,9 @@ Bytes Adapter::AnswerFirmware(Context& c) {
   transfer_.image.insert(transfer_.image.end(), image.begin(), image.begin() + count);
   ++transfer_.nextBlock;
   if (more == 0) {
-    images_.push_back(std::move(transfer_.image));
+    images_.Add(std::move(transfer_.image));
     transfer_ = {};
-    if (settings.onImage) settings.onImage(images_.back());
+    if (settings.onImage) settings.onImage(images_.Last());
     c.reply.delay += settings.lastBlockDelay;
   }
   return ResultOnly(kResultOk);
@@ -322,7 +322,7 @@ Bytes Adapter::AnswerSystemCommand(Context& c) {
     reply.resize(std::min(reply.size(), kMaxAnswerData));
     return Bytes(reply.begin(), reply.end());
   }
-  reply.resize(std::min(reply.size(), kMaxAnswerData - 4));
+  reply.resize(std::min(reply.size(), kMaxReplyText));
   Bytes answer(reply.begin(), reply.end());
   answer.resize((answer.size() + 1 + 3) / 4 * 4, 0);
   return answer;

@@ -18,12 +18,18 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/recent.h"
+
 namespace sim {
 
 using Bytes = std::vector<std::uint8_t>;
 using Mac = std::array<std::uint8_t, 6>;
 using Ipv4 = std::array<std::uint8_t, 4>;
 
+
+// The longest system command reply text: with its NUL and fill it still fits the tools' frame
+// buffer behind the datagram's leading bytes and the frame header.
+inline constexpr std::size_t kMaxReplyText = 4096 - 2 - 28 - 4;
 
 // Result codes this adapter answers with on its own (a fault can ask for any other).
 inline constexpr std::uint8_t kResultOk = 0;
@@ -157,10 +163,15 @@ class Adapter {
   // when a fault says so. Every call is recorded first.
   std::optional<Reply> Handle(std::span<const std::uint8_t> request);
 
-  std::vector<Bytes> Requests() const;  // every frame handed to Handle, in order
-  std::size_t RequestCount() const;
-  std::vector<std::string> Violations() const;  // firmware protocol violations seen
-  std::vector<Bytes> Images() const;            // firmware images completed
+  // What the adapter saw, for tests and logs. Only the most recent entries are kept, so a
+  // long-running emulator holds its memory flat; the counts cover everything.
+  static constexpr std::size_t kKeptRequests = 256;
+  static constexpr std::size_t kKeptViolations = 64;
+  static constexpr std::size_t kKeptImages = 2;
+  std::vector<Bytes> Requests() const;  // the frames last handed to Handle, in order
+  std::size_t RequestCount() const;     // all frames handed to Handle
+  std::vector<std::string> Violations() const;  // the firmware protocol violations last seen
+  std::vector<Bytes> Images() const;            // the firmware images last completed
 
  private:
   struct Transfer {
@@ -193,9 +204,9 @@ class Adapter {
   mutable std::mutex mutex_;
   AdapterProfile profile_;
   std::vector<Fault> faults_;
-  std::vector<Bytes> requests_;
-  std::vector<std::string> violations_;
-  std::vector<Bytes> images_;
+  Recent<Bytes> requests_{kKeptRequests};
+  Recent<std::string> violations_{kKeptViolations};
+  Recent<Bytes> images_{kKeptImages};
   Transfer transfer_;
 };
 

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,12 +12,17 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "extcmd/firmware_block.h"
+#include "extcmd/frame.h"
+#include "extcmd/records.h"
+#include "platform/posix/serial_termios.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "sim/udp_server.h"
@@ -38,6 +44,7 @@ struct Settings {
   long parentPid = 0;
   bool verbose = false;
   bool help = false;
+  std::set<std::string_view> given;  // the options on the command line
 };
 
 // Decimal, or hexadecimal after 0x; at most max.
@@ -383,6 +390,7 @@ bool Parse(int argc, char** argv, Settings& s) {
       }
       value = argv[++i];
     }
+    s.given.insert(option->name);
     if (!option->apply(s, value.value_or(""))) {
       std::fprintf(stderr, "plc_adapter_emulator: bad value for %s: %.*s (expected %s)\n",
                    option->name, static_cast<int>(value.value_or("").size()),
@@ -394,6 +402,87 @@ bool Parse(int argc, char** argv, Settings& s) {
 }
 
 bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+// Whether a file can be written at path (it exists and is writable, or its folder is).
+bool Writable(const std::string& path) {
+  if (access(path.c_str(), F_OK) == 0) return access(path.c_str(), W_OK) == 0;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool IsUdpOnly(sim::FaultKind kind) {
+  return kind == sim::FaultKind::ShortDatagram || kind == sim::FaultKind::EmptyDatagram ||
+         kind == sim::FaultKind::OversizeDatagram || kind == sim::FaultKind::OtherAddress;
+}
+
+// What the options ask for that the emulator cannot do; empty when it can do it all. Options it
+// would otherwise pass over or carry out only in part are refused, so a test or a lesson never
+// runs on something other than what it asked for.
+std::string Refusal(const Settings& s) {
+  const auto given = [&s](std::string_view name) { return s.given.count(name) != 0; };
+  if (s.serial) {
+    for (const char* name : {"--address", "--port", "--other-address"}) {
+      if (given(name)) {
+        return std::string(name) + " sets the UDP side, which does not run with --serial";
+      }
+    }
+    for (const sim::Fault& f : s.faults) {
+      if (IsUdpOnly(f.kind)) {
+        return "--fault short, empty, oversize and other-address damage datagrams, which a "
+               "serial line does not carry (see --line-fault)";
+      }
+    }
+  } else if (!s.lineFaults.empty()) {
+    return "--line-fault damages the serial line: give --serial or --serial-device";
+  }
+  if (given("--rate") && (!s.serial || s.serial->device.empty())) {
+    return "--rate sets the rate of --serial-device; a pseudo-terminal has none";
+  }
+  if (given("--rate") && !plat::posix::SpeedFor(s.serial->rate)) {
+    return "this system has no serial rate " + std::to_string(s.serial->rate);
+  }
+  for (const sim::Fault& f : s.faults) {
+    const bool system = f.command == CMD_SYSTEMCMD;
+    if (f.kind == sim::FaultKind::Result && (system || f.value == 0)) {
+      return system ? "the system command's answer has no result byte (--result system)"
+                    : "--result needs a result from 1 to 255 (0 is success)";
+    }
+    if (f.kind == sim::FaultKind::NoTextEnd && f.command && !system) {
+      return "no-text-end damages the system command's answer text only";
+    }
+  }
+  struct Text {
+    const char* option;
+    const std::string& value;
+    std::size_t longest;
+  };
+  const sim::StatusProfile& status = s.profile.status;
+  for (const Text& t : {Text{"--main-version", status.mainVersion, status_record::kMainVersionSize - 1},
+                        Text{"--boot-version", status.bootVersion, status_record::kBootVersionSize - 1},
+                        Text{"--model", s.profile.identity.modelName,
+                             identity_record::kModelNameSize - 1}}) {
+    if (t.value.size() > t.longest) {
+      return std::string(t.option) + " takes at most " + std::to_string(t.longest) + " characters";
+    }
+  }
+  for (const auto& [command, reply] : s.profile.systemReplies) {
+    if (reply.size() > sim::kMaxReplyText) {
+      return "--reply texts take at most " + std::to_string(sim::kMaxReplyText) + " characters";
+    }
+  }
+  if (s.profile.firmware.rejectBlock && *s.profile.firmware.rejectBlock >= FW_IMAGE_MAX / FW_BLOCK_SIZE) {
+    return "--firmware-reject: an image has at most " + std::to_string(FW_IMAGE_MAX / FW_BLOCK_SIZE) +
+           " blocks, numbered from 0";
+  }
+  if (!s.firmwareOut.empty() && !Writable(s.firmwareOut)) {
+    return "cannot write --firmware-out " + s.firmwareOut;
+  }
+  if (s.parentPid != 0 && ProcessGone(s.parentPid)) {
+    return "--parent-pid: no process " + std::to_string(s.parentPid);
+  }
+  return {};
+}
 
 // The command a frame carries, for the log.
 std::string CommandText(std::span<const std::uint8_t> frame) {
@@ -426,6 +515,10 @@ int main(int argc, char** argv) {
   if (settings.help) {
     PrintHelp();
     return 0;
+  }
+  if (const std::string refusal = Refusal(settings); !refusal.empty()) {
+    std::fprintf(stderr, "plc_adapter_emulator: %s\n", refusal.c_str());
+    return 2;
   }
   // Remote adapters are terminals of this adapter's network, with its versions and link values.
   for (const auto& [mac, result] : settings.remotes) {
@@ -477,11 +570,9 @@ int main(int argc, char** argv) {
       nanosleep(&step, nullptr);
       if (!settings.verbose) continue;
       if (udp) {
-        const auto received = udp->Received();
-        for (; logged < received.size(); ++logged) LogDatagram(received[logged]);
+        for (const sim::Datagram& d : udp->ReceivedSince(logged)) LogDatagram(d);
       } else {
-        const auto received = serial->Received();
-        for (; logged < received.size(); ++logged) LogLineFrame(received[logged]);
+        for (const sim::LineFrame& f : serial->ReceivedSince(logged)) LogLineFrame(f);
       }
     }
   } catch (const std::system_error& e) {

@@ -3,6 +3,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "extcmd/zanto_extcmd_if.h"
 #include "tests/e2e/pty_driver.h"
@@ -24,6 +26,81 @@ TEST(EmulatorProgram, RefusesAnUnknownOption) {
   PtyProcess emulator({EMULATOR_PROGRAM, {"--colour", "blue"}, {}, {}});
   EXPECT_EQ(emulator.WaitExit(), 2);
   EXPECT_NE(emulator.Output().find("unknown option --colour"), std::string::npos);
+}
+
+// What the emulator cannot carry out is refused at start, with the reason, rather than passed
+// over: a test or a lesson would otherwise run on something else than it asked for.
+struct RefusedCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* reason;
+  friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class EmulatorRefuses : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(EmulatorRefuses, WhatItCannotHonour) {
+  PtyProcess emulator({EMULATOR_PROGRAM, GetParam().args, {}, {}});
+  EXPECT_EQ(emulator.WaitExit(), 2);
+  EXPECT_NE(emulator.Output().find(GetParam().reason), std::string::npos) << emulator.Output();
+  EXPECT_EQ(emulator.Output().find("answering on"), std::string::npos) << emulator.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, EmulatorRefuses,
+    ::testing::Values(
+        RefusedCase{"ShortDatagramOnSerial", {"--serial", "--fault", "short=status"},
+                    "serial line does not carry"},
+        RefusedCase{"OtherAddressOnSerial", {"--fault", "other-address=all", "--serial"},
+                    "serial line does not carry"},
+        RefusedCase{"EmptyOnSerialDevice", {"--serial-device", "ttyS9", "--fault=empty=info"},
+                    "serial line does not carry"},
+        RefusedCase{"OversizeOnSerial", {"--serial", "--fault", "oversize=firmware"},
+                    "serial line does not carry"},
+        RefusedCase{"UdpPortOnSerial", {"--serial", "--port", "4000"}, "--port sets the UDP side"},
+        RefusedCase{"LineFaultOnUdp", {"--line-fault", "noise=status"}, "give --serial"},
+        RefusedCase{"RateOfAPseudoTerminal", {"--serial", "--rate", "9600"},
+                    "a pseudo-terminal has none"},
+        RefusedCase{"RateTheSystemLacks", {"--serial-device", "ttyS9", "--rate", "12345"},
+                    "no serial rate 12345"},
+        RefusedCase{"ResultOfTheSystemCommand", {"--result", "system=3"}, "has no result byte"},
+        RefusedCase{"ResultZero", {"--result", "status=0"}, "1 to 255"},
+        RefusedCase{"NoTextEndOfStatus", {"--fault", "no-text-end=status"}, "answer text only"},
+        RefusedCase{"ModelTooLong", {"--model", "SIXTEEN-CHARS-XY"}, "at most 15 characters"},
+        RefusedCase{"BootVersionTooLong", {"--boot-version", std::string(32, 'b')},
+                    "at most 31 characters"},
+        RefusedCase{"ReplyTooLong", {"--reply", "x=" + std::string(4063, 'r')}, "at most 4062"},
+        RefusedCase{"RejectBeyondTheLastBlock", {"--firmware-reject", "832=1"}, "at most 832 blocks"},
+        RefusedCase{"FirmwareOutNowhere", {"--firmware-out", "/nonexistent-folder/image.bin"},
+                    "cannot write --firmware-out"},
+        RefusedCase{"ParentAlreadyGone", {"--parent-pid", "2147483646"}, "no process"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A long-running emulator holds its memory flat: it keeps only its most recent traffic.
+TEST(EmulatorProgram, HoldsItsMemoryFlatUnderLongTraffic) {
+  const std::uint16_t port = FreeUdpPort();
+  PtyProcess emulator({EMULATOR_PROGRAM, {"--address", kAdapterAddress, "--port",
+                                          std::to_string(port)}, {}, {}});
+  ASSERT_TRUE(emulator.Expect("answering on")) << emulator.Output();
+  C_ZANTO_EXTCMD_IF link(5000);
+  const std::uint8_t mac[6] = {};
+  ASSERT_EQ(link.OpenEther(kToolAddress, kAdapterAddress, port, mac), 1);
+  const auto exchanges = [&link](int count) {
+    for (int i = 0; i < count; ++i) {
+      link.MakeCommand(CMD_GET_STATUS, 4);
+      if (link.Transact(0) != 1) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(exchanges(2000));
+  const long warm = ResidentKiB(emulator.Pid());
+  ASSERT_TRUE(exchanges(20000));
+  const long after = ResidentKiB(emulator.Pid());
+  link.CloseEther();
+  EXPECT_GT(warm, 0);
+  EXPECT_LE(after, warm + 64) << "KiB after 2000 exchanges: " << warm << ", after 22000: " << after;
+  kill(emulator.Pid(), SIGTERM);
+  EXPECT_EQ(emulator.WaitExit(), 0);
 }
 
 TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {

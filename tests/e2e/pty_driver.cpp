@@ -190,6 +190,12 @@ bool PtyProcess::InLineMode() const {
   return tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) != 0 && (t.c_lflag & ECHO) != 0;
 }
 
+termios PtyProcess::Modes() const {
+  termios t{};
+  tcgetattr(master_, &t);
+  return t;
+}
+
 bool PtyProcess::SendKey(char key, std::chrono::milliseconds wait) {
   if (!WaitForKeyMode(wait)) return false;
   Write(std::string_view(&key, 1));

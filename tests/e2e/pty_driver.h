@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <chrono>
 #include <initializer_list>
@@ -62,6 +63,8 @@ class PtyProcess {
   bool WaitForKeyMode(std::chrono::milliseconds wait = kDefaultWait);
   // Line editing and echo are on, as a terminal is left for the shell.
   bool InLineMode() const;
+  // The terminal's modes as they are now.
+  termios Modes() const;
   // Waits for key mode as above, then presses the key.
   bool SendKey(char key, std::chrono::milliseconds wait = kDefaultWait);
   // Ctrl-D: ends input when typed at the start of a line.

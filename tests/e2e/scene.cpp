@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -53,6 +55,21 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+long ResidentKiB(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+long OpenDescriptors(int pid) {
+  std::error_code error;
+  const std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+  if (error) return -1;
+  return static_cast<long>(std::distance(fds, std::filesystem::directory_iterator{}));
+}
+
 std::uint16_t FreeUdpPort() {
   for (int attempt = 0; attempt < 50; ++attempt) {
     const int tool = Bound(kToolAddress, 0);
@@ -71,7 +88,8 @@ std::uint16_t FreeUdpPort() {
   throw std::runtime_error("no free UDP port on the loopback addresses");
 }
 
-FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus) : dir_(parent / "fake-bin") {
+FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus, int seconds)
+    : dir_(parent / "fake-bin") {
   std::filesystem::create_directories(dir_);
   const auto script = dir_ / "arp";
   std::ofstream(script) << "#!/bin/sh\n"
@@ -80,8 +98,8 @@ FakeArp::FakeArp(const std::filesystem::path& parent, int exitStatus) : dir_(par
                            "for word in \"$@\"; do printf '%s\\n' \"$word\" >> \"$log\"; done\n"
                            "printf '\\n' >> \"$log\"\n"
                            "echo \"fake arp $*\"\n"
-                           "exit "
-                        << exitStatus << "\n";
+                           "sleep "
+                        << seconds << "\nexit " << exitStatus << "\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
 }
 
@@ -117,7 +135,7 @@ ScopedEnv::~ScopedEnv() {
 
 ToolScene::ToolScene(const Settings& settings)
     : port(FreeUdpPort()),
-      arp(scratch.Path(), settings.arpExitStatus),
+      arp(scratch.Path(), settings.arpExitStatus, settings.arpSeconds),
       server(std::make_unique<sim::UdpServer>(
           adapter, sim::UdpServer::Options{kAdapterAddress, port, kOtherAddress})),
       serialServer(settings.serial

@@ -38,12 +38,17 @@ class ScratchDir {
 // system picks it, so tests running in parallel get different ones).
 std::uint16_t FreeUdpPort();
 
+// What a running process holds, from /proc: its resident memory in KiB and its open
+// descriptors; -1 when it cannot be read.
+long ResidentKiB(int pid);
+long OpenDescriptors(int pid);
+
 // A stand-in for the system's arp in its own folder, to be put first on PATH: it records its
-// arguments, prints "fake arp" and them on the console, changes nothing and exits with the
-// status given.
+// arguments, prints "fake arp" and them on the console, changes nothing, takes the seconds
+// given (as a slow system might) and exits with the status given.
 class FakeArp {
  public:
-  explicit FakeArp(const std::filesystem::path& parent, int exitStatus = 0);
+  explicit FakeArp(const std::filesystem::path& parent, int exitStatus = 0, int seconds = 0);
   const std::filesystem::path& Dir() const { return dir_; }
   // A PATH with the fake first and only system folders without the real arp behind it.
   std::string SearchPath() const;
@@ -85,6 +90,7 @@ class ToolScene {
     bool arp = false;                // "ARP" = 1 in "sample.ini"
     std::string mac = "0011AABBCCDD";  // "MAC"
     int arpExitStatus = 0;
+    int arpSeconds = 0;              // how long the fake arp takes
     std::string extraIni;            // appended to "sample.ini" (other sections, keys)
     bool serial = false;             // the emulator's serial side, and "SERIAL" naming it
     std::string serialKeys;          // more "SERIAL" keys, as "PARITY=2\n"
