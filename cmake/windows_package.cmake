@@ -8,4 +8,5 @@ set(CPACK_PACKAGE_NAME plc-adapter-tools)
 set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_SYSTEM_NAME windows-x64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)  # no debug symbols in what technicians get
 include(CPack)
