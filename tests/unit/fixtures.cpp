@@ -2,6 +2,7 @@
 #include "tests/unit/fixtures.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace testing_support {
@@ -18,6 +19,43 @@ console::ConsoleIo::Line ScriptedConsole::ReadLine(std::string& line) {
 int ScriptedConsole::ReadKey() {
   if (pos_ >= input_.size()) return -1;
   return static_cast<unsigned char>(input_[pos_++]);
+}
+
+std::size_t ScriptedStreams::ReadInput(std::span<char> dest) {
+  events.push_back("read");
+  return Take(dest);
+}
+
+int ScriptedStreams::ReadTerminalKey() {
+  events.push_back("key");
+  std::array<char, 1> key{};
+  return Take(key) == 1 ? static_cast<unsigned char>(key[0]) : -1;
+}
+
+std::size_t ScriptedStreams::Take(std::span<char> dest) {
+  if (!endRequested && next_ >= chunks_.size()) endRequested = endWhenInputRunsOut;
+  if (endRequested || next_ >= chunks_.size()) return 0;
+  const std::string& chunk = chunks_[next_];
+  const std::size_t n = std::min(dest.size(), chunk.size() - offset_);
+  std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(offset_), n, dest.begin());
+  offset_ += n;
+  if (offset_ == chunk.size()) {
+    ++next_;
+    offset_ = 0;
+  }
+  return n;
+}
+
+bool ScriptedStreams::WriteOutput(std::string_view bytes) {
+  events.push_back("write");
+  if (outputGone) return false;
+  writes.emplace_back(bytes);
+  return true;
+}
+
+bool ScriptedStreams::Pause(std::uint32_t) {
+  events.push_back("pause");
+  return !endRequested;
 }
 
 Bytes AnswerFrame(std::uint16_t code, std::span<const std::uint8_t> data) {

@@ -42,6 +42,37 @@ class ScriptedConsole final : public console::ConsoleIo {
   console::ScopedIo io_;
 };
 
+// Byte streams under a console::StreamConsole: input handed out in the chunks given (as a pipe
+// or a terminal delivers it), every write and wait recorded in order, and a request to end or
+// a lost output on demand.
+class ScriptedStreams final : public console::ConsoleStreams {
+ public:
+  explicit ScriptedStreams(std::vector<std::string> chunks, bool terminal = false)
+      : chunks_(std::move(chunks)), terminal_(terminal) {}
+
+  bool InputIsTerminal() override { return terminal_; }
+  std::size_t ReadInput(std::span<char> dest) override;
+  int ReadTerminalKey() override;
+  bool WriteOutput(std::string_view bytes) override;
+  bool Pause(std::uint32_t milliseconds) override;
+  bool EndRequested() override { return endRequested; }
+  void OutputLost() override { ++outputLostNotes; }
+
+  std::vector<std::string> writes;  // each write, as one piece
+  std::vector<std::string> events;  // "write", "read", "key", "pause", in order
+  bool outputGone = false;          // from now on every write fails
+  bool endRequested = false;
+  bool endWhenInputRunsOut = false;  // the run is asked to end once the chunks are used up
+  int outputLostNotes = 0;
+
+ private:
+  std::size_t Take(std::span<char> dest);
+  std::vector<std::string> chunks_;
+  std::size_t next_ = 0;
+  std::size_t offset_ = 0;
+  bool terminal_;
+};
+
 // An answer frame (no link wrapping) with the given code and data.
 Bytes AnswerFrame(std::uint16_t code, std::span<const std::uint8_t> data);
 // An answer frame whose data is `size` bytes, zero but for the given leading bytes.
