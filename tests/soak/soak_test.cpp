@@ -10,10 +10,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,9 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "extcmd/frame.h"
@@ -32,16 +27,14 @@
 #include "extcmd/serial_coding.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sim/adapter.h"
+#include "tests/e2e/pipe_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
-
-extern char** environ;
 
 namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 constexpr std::size_t kCiUdpExchanges = 10000;
 constexpr std::size_t kCiSerialExchanges = 120;
@@ -184,119 +177,6 @@ TEST_P(SoakThroughTheObject, EveryGetStatusWorksAndNothingGrows) {
   EXPECT_EQ(link == Link::Udp ? extcmd.CloseEther() : extcmd.CloseSerial(), 1);
 }
 
-// A program with standard input and output on pipes, as a script runs it: lines are written as
-// the program asks for them, and what it prints is read as it comes. The destructor kills the
-// program by its pid if it still runs.
-class PipedProgram {
- public:
-  explicit PipedProgram(const PtyProcess::Options& options) {
-    int in[2];
-    int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
-    // This process ignores SIGPIPE (a write to a program that has ended must not end the test);
-    // the program gets the usual handling.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &pipeSignal);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    // This environment, with the entries the options give added or replaced.
-    std::vector<std::string> env = options.env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string_view entry(*e);
-      const std::string_view name = entry.substr(0, entry.find('=') + 1);
-      if (std::none_of(options.env.begin(), options.env.end(),
-                       [name](const std::string& o) { return o.starts_with(name); })) {
-        env.emplace_back(entry);
-      }
-    }
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = options.program;
-    char* argv[] = {program.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv, envp.data()) != 0) {
-      pid_ = -1;
-    }
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-  }
-  ~PipedProgram() {
-    if (input_ >= 0) close(input_);
-    if (output_ >= 0) close(output_);
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  PipedProgram(const PipedProgram&) = delete;
-  PipedProgram& operator=(const PipedProgram&) = delete;
-
-  pid_t Pid() const { return pid_; }
-
-  bool Write(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t put = write(input_, bytes.data(), bytes.size());
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
-      bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-  }
-
-  // What the program printed after the last text read, up to and with `text`; nothing when it
-  // does not show within the wait. What was read is dropped, so a long run keeps little.
-  std::optional<std::string> ReadUntil(std::string_view text, milliseconds wait = kDefaultWait) {
-    const auto deadline = Clock::now() + wait;
-    for (;;) {
-      const std::size_t at = pending_.find(text);
-      if (at != std::string::npos) {
-        std::string got = pending_.substr(0, at + text.size());
-        pending_.erase(0, at + text.size());
-        return got;
-      }
-      const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd p{output_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[4096];
-      const ssize_t got = read(output_, chunk, sizeof chunk);
-      if (got == 0) return std::nullopt;  // the program has closed its output
-      if (got > 0) pending_.append(chunk, static_cast<std::size_t>(got));
-    }
-  }
-
-  // The exit status once the program has ended, or nothing when it still runs after the wait.
-  std::optional<int> WaitExit(milliseconds wait = kDefaultWait) {
-    const auto deadline = Clock::now() + wait;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (Clock::now() >= deadline) return std::nullopt;
-      usleep(10000);
-    }
-    ended_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  int input_ = -1;
-  int output_ = -1;
-  std::string pending_;
-};
-
 const std::string kStatus = "\n Mode ................... Master\n"
                             " MAC Address ............ 00-11-22-33-44-55\n"
                             " Registered Info ........ 1\n"
@@ -308,16 +188,12 @@ const std::string kStatus = "\n Mode ................... Master\n"
                             " Beacon Status .......... 1\n"
                             "\n\n Press any key";
 
-class SoakThroughSample : public ::testing::TestWithParam<Link> {
- protected:
-  SoakThroughSample() { signal(SIGPIPE, SIG_IGN); }
-};
+class SoakThroughSample : public ::testing::TestWithParam<Link> {};
 
 TEST_P(SoakThroughSample, EveryGetStatusWorksAndNothingGrows) {
   const Link link = GetParam();
   ToolScene scene(SceneFor(link));
-  PipedProgram tool(scene.Launch(SAMPLE_PROGRAM));
-  ASSERT_GT(tool.Pid(), 0);
+  PipeProcess tool(scene.Launch(SAMPLE_PROGRAM));
   // Without a terminal nothing typed is echoed: the output is the tool's own.
   ASSERT_EQ(tool.ReadUntil(kLinkPrompt), kLinkPrompt);
   ASSERT_TRUE(tool.Write(LinkChoice(link) + "\n"));
