@@ -1,7 +1,8 @@
-// Every fault the emulated adapter shows, on each link, for each command of both tools, typed on a
-// terminal: the tool prints the code that stands for the fault, keeps running, and the next
-// command of the same run works once the fault is gone. One table of faults, one of commands;
-// each meaningful combination is one test.
+// Every fault of the emulated adapter, on each link, for each command of both tools, end to end.
+//
+// Typed on a terminal: the tool prints the code that stands for the fault, keeps running, and
+// the next command of the same run works once the fault is gone. One table of faults, one of
+// commands; each meaningful combination is one test.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,8 @@
-// Long runs of Get Status against the emulated adapter, over loopback UDP and over a
-// pseudo-terminal: through the interface object in this process, and through the built sample
-// with its standard input and output on pipes. Every exchange works, and the open descriptors and
-// resident memory at the end are those after the first exchanges.
+// Soak: long runs of Get Status against the emulated adapter hold descriptors and memory flat.
+//
+// Over loopback UDP and over a pseudo-terminal, through the interface object in this process and
+// through the built sample with its standard input and output on pipes: every exchange works, and
+// the open descriptors and resident memory at the end are those after the first exchanges.
 //
 // The counts come from PLC_SOAK_UDP and PLC_SOAK_SERIAL; the defaults keep the run short for CI
 // (a serial exchange lasts at least 100 ms by design).
