@@ -49,6 +49,7 @@ inline const std::string kStatusValueLines =
 enum class Link { Udp, Serial };
 inline std::string LinkChoice(Link link) { return link == Link::Udp ? "0" : "1"; }
 inline std::string LinkName(Link link) { return link == Link::Udp ? "Udp" : "Serial"; }
+inline void PrintTo(Link link, std::ostream* os) { *os << LinkName(link); }
 
 // A scene whose emulator also serves the serial line, with more "SERIAL" keys if given.
 inline ToolScene::Settings WithSerialLine(std::string serialKeys = {}) {
