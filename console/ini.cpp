@@ -16,6 +16,14 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// A digit's value in bases up to 16; -1 for any other character.
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
@@ -34,17 +42,24 @@ IniFile IniFile::Load(const char* path) {
 }
 
 IniFile IniFile::Parse(std::string_view text) {
+  // An editor's "UTF-8 with BOM" puts a byte order mark first; the system's reader skips it.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   IniFile ini;
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
+    // A line ends at LF, at CR LF (the CR ends it, the LF an empty line) or at a lone CR.
+    const std::size_t end = text.find_first_of("\r\n");
     const std::string_view line = Trim(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
+      // A section line without its "]" opens a section that no look-up finds, so the keys
+      // after it are read by nobody, as with the system's reader.
       const std::size_t close = line.find(']');
-      ini.sections_.push_back({std::string(Trim(line.substr(1, close == line.npos ? line.npos
-                                                                                   : close - 1))),
-                               {}});
+      ini.sections_.push_back(
+          {std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1))),
+           close != line.npos,
+           {}});
       continue;
     }
     const std::size_t eq = line.find('=');
@@ -58,7 +73,7 @@ bool IniFile::Find(std::string_view section, std::string_view key,
                    std::string_view& value) const {
   // Only the first section of a name is consulted, as the system's profile reader does.
   const auto s = std::find_if(sections_.begin(), sections_.end(),
-                              [&](const Section& x) { return SameName(x.name, section); });
+                              [&](const Section& x) { return x.named && SameName(x.name, section); });
   if (s == sections_.end()) return false;
   const auto k = std::find_if(s->keys.begin(), s->keys.end(),
                               [&](const auto& x) { return SameName(x.first, key); });
@@ -81,16 +96,25 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
 std::int32_t IniFile::GetInt(std::string_view section, std::string_view key,
                              std::int32_t fallback) const {
   std::string_view v;
-  if (!Find(section, key, v)) return fallback;
+  // An empty value is no number: the default holds, as with the system's reader.
+  if (!Find(section, key, v) || v.empty()) return fallback;
   bool negative = false;
-  if (!v.empty() && (v.front() == '+' || v.front() == '-')) {
+  if (v.front() == '+' || v.front() == '-') {
     negative = v.front() == '-';
     v.remove_prefix(1);
   }
+  // "0x" (lower case) makes the number hexadecimal, as for the system's reader; a leading 0
+  // alone does not.
+  std::uint32_t base = 10;
+  if (v.starts_with("0x")) {
+    base = 16;
+    v.remove_prefix(2);
+  }
   std::uint32_t value = 0;
   for (const char c : v) {
-    if (c < '0' || c > '9') break;
-    value = value * 10u + static_cast<std::uint32_t>(c - '0');
+    const int digit = DigitValue(c);
+    if (digit < 0 || static_cast<std::uint32_t>(digit) >= base) break;
+    value = value * base + static_cast<std::uint32_t>(digit);
   }
   return static_cast<std::int32_t>(negative ? 0u - value : value);
 }

@@ -24,6 +24,7 @@
 #include "extcmd/records.h"
 #include "platform/posix/serial_termios.h"
 #include "sim/adapter.h"
+#include "sim/capture.h"
 #include "sim/serial_server.h"
 #include "sim/udp_server.h"
 
@@ -41,6 +42,7 @@ struct Settings {
   std::vector<sim::SerialFault> lineFaults;
   std::vector<std::pair<sim::Mac, std::uint8_t>> remotes;  // MAC address, result
   std::string firmwareOut;
+  std::string capture;  // pcap file of the traffic
   long parentPid = 0;
   bool verbose = false;
   bool help = false;
@@ -326,6 +328,11 @@ const std::vector<Option>& Options() {
          s.parentPid = pid;
          return ok;
        }},
+      {"--capture", "FILE",
+       "record every datagram received and sent (with its addresses and ports), or every\n"
+       "byte of the serial line, in FILE, a pcap file for Wireshark or tshark with the\n"
+       "dissector (see the README's \"Reading the traffic\"); readable while it runs",
+       [](S& s, V v) { return (s.capture = v, !v.empty()); }},
       {"--verbose", nullptr, "print one line per datagram or line frame received on standard error",
        [](S& s, V) { return (s.verbose = true, true); }},
       {"--help", nullptr, "show this text", [](S& s, V) { return (s.help = true, true); }},
@@ -550,18 +557,28 @@ int main(int argc, char** argv) {
   sim::Adapter adapter(settings.profile);
   for (const sim::Fault& fault : settings.faults) adapter.AddFault(fault);
   try {
+    // Made first, so that it is closed only after the servers have stopped.
+    std::optional<sim::CaptureFile> capture;
+    if (!settings.capture.empty()) {
+      capture.emplace(settings.capture,
+                      settings.serial ? sim::CaptureLink::Serial : sim::CaptureLink::Ipv4);
+    }
+    sim::CaptureFile* const captureTo = capture ? &*capture : nullptr;
     std::optional<sim::UdpServer> udp;
     std::optional<sim::SerialServer> serial;
     if (settings.serial) {
-      serial.emplace(adapter, *settings.serial);
+      serial.emplace(adapter, *settings.serial, captureTo);
       for (const sim::SerialFault& fault : settings.lineFaults) serial->AddFault(fault);
       std::printf("plc_adapter_emulator: answering on a serial line; in \"sample.ini\" put\n"
                   "[SERIAL]\nPORT=%s\n(Ctrl-C stops it)\n",
                   serial->PortName().c_str());
     } else {
-      udp.emplace(adapter, settings.udp);
+      udp.emplace(adapter, settings.udp, captureTo);
       std::printf("plc_adapter_emulator: answering on %s:%u (Ctrl-C stops it)\n",
                   settings.udp.address.c_str(), udp->Port());
+    }
+    if (capture) {
+      std::printf("plc_adapter_emulator: recording the traffic in %s\n", settings.capture.c_str());
     }
     std::fflush(stdout);
     std::size_t logged = 0;

@@ -42,7 +42,8 @@ bool Has(const std::vector<SerialFault>& faults, LineFault kind) {
 
 }  // namespace
 
-SerialServer::SerialServer(Adapter& adapter, const Options& options) : adapter_(adapter) {
+SerialServer::SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture)
+    : adapter_(adapter), capture_(capture) {
   line_ = options.device.empty()
               ? plat::SerialEnd::CreatePty()
               : plat::SerialEnd::OpenDevice(options.device.c_str(),
@@ -88,7 +89,17 @@ bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
 }
 
 bool SerialServer::Send(std::span<const std::uint8_t> bytes) {
+  // The request before its answer, and both before the tool can have the answer: whoever reads
+  // the capture once the tool has reacted finds them in it.
+  CaptureReceived();
+  if (capture_ != nullptr) capture_->SerialBytes(LineDirection::FromAdapter, bytes);
   return line_->Write(bytes, kWriteTimeoutMs);
+}
+
+void SerialServer::CaptureReceived() {
+  if (capture_ == nullptr || burst_.empty()) return;
+  capture_->SerialBytes(LineDirection::ToAdapter, burst_);
+  burst_.clear();
 }
 
 void SerialServer::Run() {
@@ -97,6 +108,8 @@ void SerialServer::Run() {
   while (!stop_) {
     const std::size_t got = line_->Read(chunk, kReadRoundMs);
     pending.insert(pending.end(), chunk, chunk + got);
+    if (capture_ != nullptr) burst_.insert(burst_.end(), chunk, chunk + got);
+    if (got == 0) CaptureReceived();
     for (auto end = std::find(pending.begin(), pending.end(), SERIAL_TERMINATOR);
          end != pending.end() && !stop_;
          end = std::find(pending.begin(), pending.end(), SERIAL_TERMINATOR)) {
@@ -106,6 +119,7 @@ void SerialServer::Run() {
     }
     if (pending.size() > kMaxPending) pending.clear();
   }
+  CaptureReceived();
 }
 
 void SerialServer::Serve(Bytes line) {

@@ -16,6 +16,7 @@
 
 #include "platform/serial_end.h"
 #include "sim/adapter.h"
+#include "sim/capture.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
@@ -49,6 +50,10 @@ struct LineFrame {
 
 // Serves one line from construction (throws std::system_error when the line cannot be had) until
 // Stop or destruction, which return within one read round (50 ms) or one pause step.
+//
+// With a capture file, the bytes go into it as they passed the line, one record per direction and
+// burst: what came in until the line was quiet for a read round or the adapter answered, and
+// each write of the adapter.
 class SerialServer : public TrafficLog<LineFrame> {
  public:
   struct Options {
@@ -56,7 +61,7 @@ class SerialServer : public TrafficLog<LineFrame> {
     std::uint32_t rate = 115200;  // the device's baud rate (8 data bits, no parity, one stop bit)
   };
 
-  SerialServer(Adapter& adapter, const Options& options);
+  SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
   ~SerialServer();
   SerialServer(const SerialServer&) = delete;
   SerialServer& operator=(const SerialServer&) = delete;
@@ -78,10 +83,14 @@ class SerialServer : public TrafficLog<LineFrame> {
   // Sleeps for the pause; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds pause) const;
   bool Send(std::span<const std::uint8_t> bytes);
+  // Records the bytes taken in since the last call, if any, as one burst.
+  void CaptureReceived();
 
   Adapter& adapter_;
   std::unique_ptr<plat::SerialEnd> line_;
   std::atomic<bool> stop_{false};
+  CaptureFile* capture_;
+  Bytes burst_;  // received, not yet recorded
 
   std::mutex faultsMutex_;
   std::vector<SerialFault> faults_;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace sim {
@@ -59,16 +60,36 @@ void CloseIfOpen(int& fd) {
   fd = -1;
 }
 
+Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
+  Endpoint e;
+  std::memcpy(e.address.data(), &address.s_addr, e.address.size());
+  e.port = port;
+  return e;
+}
+
+in_addr ToInAddr(const Endpoint& e) {
+  in_addr a{};
+  std::memcpy(&a.s_addr, e.address.data(), e.address.size());
+  return a;
+}
+
 }  // namespace
 
-UdpServer::UdpServer(Adapter& adapter, const Options& options) : adapter_(adapter) {
+UdpServer::UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture)
+    : adapter_(adapter), capture_(capture) {
   try {
     socket_ = BoundSocket(options.address, options.port);
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size);
     port_ = ntohs(bound.sin_port);
+    // Where each request came to, also when bound to every address.
+    const int one = 1;
+    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
     otherSocket_ = BoundSocket(options.otherAddress, 0);
+    size = sizeof bound;
+    getsockname(otherSocket_, reinterpret_cast<sockaddr*>(&bound), &size);
+    other_ = ToEndpoint(bound.sin_addr, ntohs(bound.sin_port));
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
     wakeRead_ = pipeEnds[0];
@@ -112,10 +133,28 @@ void UdpServer::Run() {
     }
     if (fds[1].revents != 0) return;
     sockaddr_in from{};
-    socklen_t fromSize = sizeof from;
-    const ssize_t got = recvfrom(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+    iovec data{buffer.data(), buffer.size()};
+    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(socket_, &message, MSG_DONTWAIT);
     if (got < 0) continue;
+    // The request's destination address, and the local address to answer from.
+    in_addr to{};
+    in_addr local{};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        to = info.ipi_addr;
+        local = info.ipi_spec_dst;
+      }
+    }
 
     Datagram datagram;
     datagram.bytes.assign(buffer.begin(), buffer.begin() + got);
@@ -123,21 +162,26 @@ void UdpServer::Run() {
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     datagram.fromAddress = text;
     datagram.fromPort = ntohs(from.sin_port);
+    if (capture_ != nullptr) {
+      capture_->Datagram(ToEndpoint(from.sin_addr, datagram.fromPort), ToEndpoint(to, port_),
+                         datagram.bytes);
+    }
     RecordReceived(datagram);
 
     if (datagram.bytes.size() < kLeadingBytes) continue;
     const auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
     if (!reply) continue;
     if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
-    Send(*reply, datagram);
+    Send(*reply, datagram, ToEndpoint(local, port_));
     RecordAnswer();
   }
 }
 
-void UdpServer::Send(const Reply& reply, const Datagram& to) {
+void UdpServer::Send(const Reply& reply, const Datagram& to, const Endpoint& local) {
   Bytes out(kLeadingBytes, 0);
   out.insert(out.end(), reply.frame.begin(), reply.frame.end());
   int fd = socket_;
+  Endpoint source = local;
   switch (reply.delivery) {
     case Delivery::Normal:
       break;
@@ -152,13 +196,36 @@ void UdpServer::Send(const Reply& reply, const Datagram& to) {
       break;
     case Delivery::OtherAddress:
       fd = otherSocket_;
+      source = other_;
       break;
   }
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(to.fromPort);
   inet_pton(AF_INET, to.fromAddress.c_str(), &a.sin_addr);
-  sendto(fd, out.data(), out.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  iovec data{out.data(), out.size()};
+  msghdr message{};
+  message.msg_name = &a;
+  message.msg_namelen = sizeof a;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  // The answer leaves from the address the request came to, also when bound to every address.
+  alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  if (fd == socket_) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst = ToInAddr(local);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+  }
+  // Recorded as it is handed over, before the tool can have it: whoever reads the capture once
+  // the tool has reacted finds the answer in it.
+  if (capture_ != nullptr) capture_->Datagram(source, ToEndpoint(a.sin_addr, to.fromPort), out);
+  sendmsg(fd, &message, MSG_NOSIGNAL);
 }
 
 }  // namespace sim

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/adapter.h"
+#include "sim/capture.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
@@ -30,6 +31,9 @@ struct Datagram {
 // answer frame, without checksum, sent to the request's sender. Delivery faults change that:
 // only the first 9 bytes, an empty datagram, a datagram padded past the tools' buffer, or the
 // answer sent from a second socket bound to another loopback address.
+//
+// With a capture file, every datagram received and sent goes into it with its addresses and ports;
+// answers leave from the address the request came to, as the capture shows them.
 class UdpServer : public TrafficLog<Datagram> {
  public:
   struct Options {
@@ -38,7 +42,7 @@ class UdpServer : public TrafficLog<Datagram> {
     std::string otherAddress = "127.0.0.3";  // where OtherAddress answers come from
   };
 
-  UdpServer(Adapter& adapter, const Options& options);
+  UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
   ~UdpServer();
   UdpServer(const UdpServer&) = delete;
   UdpServer& operator=(const UdpServer&) = delete;
@@ -50,7 +54,8 @@ class UdpServer : public TrafficLog<Datagram> {
   void Run();
   // Sleeps for the delay; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds delay) const;
-  void Send(const Reply& reply, const Datagram& to);
+  // `local` is where the request came to: the address and this server's port.
+  void Send(const Reply& reply, const Datagram& to, const Endpoint& local);
 
   Adapter& adapter_;
   int socket_ = -1;
@@ -58,6 +63,8 @@ class UdpServer : public TrafficLog<Datagram> {
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::uint16_t port_ = 0;
+  CaptureFile* capture_;
+  Endpoint other_;  // where the other socket sends from
 
   std::thread thread_;
 };

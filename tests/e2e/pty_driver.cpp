@@ -71,16 +71,23 @@ PtyProcess::PtyProcess(const Options& options) {
   std::vector<char*> envp = Pointers(envWords);
   const char* dir = options.workDir.empty() ? nullptr : options.workDir.c_str();
 
+  int pipeEnds[2] = {-1, -1};
+  if (options.outputPipe && pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
   termios t = ConsoleTermios();
   winsize size{24, 80, 0, 0};
   pid_ = forkpty(&master_, nullptr, &t, &size);
   if (pid_ < 0) throw std::runtime_error(std::string("forkpty: ") + std::strerror(errno));
   if (pid_ == 0) {
+    if (pipeEnds[1] >= 0 && dup2(pipeEnds[1], STDOUT_FILENO) < 0) _exit(126);
     if (dir != nullptr && chdir(dir) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);
+  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+  outputPipe_ = pipeEnds[0];
 }
 
 PtyProcess::~PtyProcess() {
@@ -89,22 +96,33 @@ PtyProcess::~PtyProcess() {
     Reap(true);
   }
   if (master_ >= 0) close(master_);
+  if (outputPipe_ >= 0) close(outputPipe_);
 }
 
 bool PtyProcess::Pump(Clock::time_point deadline) {
   if (outputClosed_) return false;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  pollfd p{master_, POLLIN, 0};
-  const int ready = poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+  // With an output pipe the terminal is read as well, so that drawing on it never blocks.
+  pollfd p[2] = {{outputPipe_ >= 0 ? outputPipe_ : master_, POLLIN, 0}, {-1, POLLIN, 0}};
+  if (outputPipe_ >= 0 && !terminalClosed_) p[1].fd = master_;
+  const int ready = poll(p, 2, static_cast<int>(std::max<long long>(0, left.count())));
   if (ready <= 0) return ready == 0 || errno == EINTR;
   char chunk[4096];
-  const ssize_t got = read(master_, chunk, sizeof chunk);
+  if (p[1].revents != 0) {
+    const ssize_t got = read(master_, chunk, sizeof chunk);
+    if (got > 0) terminal_.append(chunk, static_cast<std::size_t>(got));
+    terminalClosed_ = got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN);
+  }
+  if (p[0].revents == 0) return true;
+  const ssize_t got = read(p[0].fd, chunk, sizeof chunk);
   if (got > 0) {
     output_.append(chunk, static_cast<std::size_t>(got));
     return true;
   }
   if (got < 0 && errno == EINTR) return true;
-  outputClosed_ = true;  // EIO: every holder of the terminal's other side has closed it
+  // EIO on the terminal: every holder of its other side has closed it; 0 on the pipe: every
+  // writer has.
+  outputClosed_ = true;
   return false;
 }
 

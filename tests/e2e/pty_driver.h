@@ -31,6 +31,9 @@ class PtyProcess {
     std::vector<std::string> args;  // its arguments, without the program itself
     std::string workDir;            // where it starts; empty: the current folder
     std::vector<std::string> env;   // "NAME=value": added to, or replacing, this environment
+    // Standard output goes to a pipe, and the reads see what comes through it; the terminal
+    // stays standard input and error (what a program draws on the terminal is kept apart).
+    bool outputPipe = false;
   };
 
   // Throws std::runtime_error when the terminal or the process cannot be made.
@@ -73,6 +76,8 @@ class PtyProcess {
 
   // Everything the program wrote so far, and the part no read has consumed yet.
   const std::string& Output() const { return output_; }
+  // With Options::outputPipe: what came on the terminal itself.
+  const std::string& TerminalOutput() const { return terminal_; }
   std::string Unconsumed() const { return output_.substr(consumed_); }
 
  private:
@@ -84,11 +89,14 @@ class PtyProcess {
   bool Reap(bool block);
 
   int master_ = -1;
+  int outputPipe_ = -1;  // with Options::outputPipe: the read end
   pid_t pid_ = -1;
   bool ended_ = false;       // reaped
   int status_ = 0;           // exit status or minus the signal, once reaped
   bool outputClosed_ = false;
+  bool terminalClosed_ = false;  // with an output pipe: the terminal's other side has gone
   std::string output_;
+  std::string terminal_;
   std::size_t consumed_ = 0;
 };
 

@@ -155,6 +155,29 @@ TEST(Ini, NamesValuesAndLineEnds) {
   EXPECT_EQ(ini.GetInt("NOWHERE", "X", 42), 42);
 }
 
+// Files written for the tools on Windows read the same here: what the system's profile
+// functions do with a byte order mark, lone CR line ends, an unclosed section line, hexadecimal
+// and empty numbers.
+TEST(Ini, ReadsAsTheSystemsProfileFunctionsDo) {
+  const auto bom = console::IniFile::Parse("\xEF\xBB\xBF[SERIAL]\nPORT=COM3\n");
+  EXPECT_EQ(bom.GetString("SERIAL", "PORT", "COM1", 7), "COM3");
+  const auto cr = console::IniFile::Parse("[SERIAL]\rPORT=COM3\rRATE=9600\r");
+  EXPECT_EQ(cr.GetString("SERIAL", "PORT", "COM1", 7), "COM3");
+  EXPECT_EQ(cr.GetInt("SERIAL", "RATE", 115200), 9600);
+  const auto unclosed = console::IniFile::Parse("[SERIAL\nPORT=COM3\n[ETHERNET]\nPORT=7\n");
+  EXPECT_EQ(unclosed.GetString("SERIAL", "PORT", "COM1", 7), "COM1");
+  EXPECT_EQ(unclosed.GetInt("ETHERNET", "PORT", 0xC000), 7);
+  const auto numbers = console::IniFile::Parse(
+      "[ETHERNET]\nPORT=0xC000\nARP=\nRATE=0X1f\nHEX=0x\nOCT=010\nNEG=-0x10\nQ=\"\"\n");
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "PORT", 1), 49152);
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "ARP", 5), 5);  // empty: the default, not 0
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "RATE", 1), 0);  // "0X" is not hexadecimal
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "HEX", 1), 0);
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "OCT", 1), 10);  // a leading 0 is still decimal
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "NEG", 1), -16);
+  EXPECT_EQ(numbers.GetInt("ETHERNET", "Q", 3), 3);
+}
+
 TEST(LinkConfig, DefaultsWithoutAFile) {
   const auto c = console::ReadLinkConfig(console::IniFile::Load("/nonexistent/sample.ini"), true);
   EXPECT_EQ(c.serialPort, "COM1");

@@ -269,12 +269,14 @@ struct FileFailureCase {
   const char* name;
   std::function<std::string(const TempDir&)> path;
   const char* message;
+  const char* windowsCannot = nullptr;  // why the case cannot be made on Windows
 };
 
 class UpdateFirmwareFileFailure : public ::testing::TestWithParam<FileFailureCase> {};
 
 TEST_P(UpdateFirmwareFileFailure, ReportsSendsNothingAndKeepsTheTimeOut) {
   const FileFailureCase& c = GetParam();
+  if (kOnWindows && c.windowsCannot != nullptr) GTEST_SKIP() << c.windowsCannot;
   TempDir dir;
   ScriptedConsole io(c.path(dir) + "\nk");
   FakeLink link;
@@ -296,7 +298,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "\n Failure:Firmware image file read error !!\n"},
         // A folder opens for reading here, but reading it fails: that is no image to send.
         FileFailureCase{"ReadFails", [](const TempDir& d) { return d.path().string(); },
-                        "\n Failure:Firmware image file read error !!\n"}),
+                        "\n Failure:Firmware image file read error !!\n",
+                        "Windows does not open a folder as a file: the open fails instead"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpdateFirmware, AFileNameOf1024CharactersIsUsedWhole) {

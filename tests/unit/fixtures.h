@@ -14,6 +14,14 @@
 
 namespace testing_support {
 
+// Whether these tests run as a Windows program (under Wine in CI), where a few file-system cases
+// cannot be made and are skipped with the reason.
+#ifdef _WIN32
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
 using Bytes = std::vector<std::uint8_t>;
 
 // Console input comes from one script, read as standard input would be: ReadLine takes up to

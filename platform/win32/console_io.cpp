@@ -1,0 +1,166 @@
+// Standard input and output on Windows. A console line is read with the console's own line
+// editing (echo, correction, history); a key with _getch once one waits; a pipe is looked at
+// until bytes come. Every wait ends on a request to end. Output lines end in CR LF.
+#include "platform/console_io.h"
+
+#include <conio.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "platform/termination.h"
+#include "platform/win32/wait_handle.h"
+
+namespace plat {
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+// An anonymous pipe has no object that tells its bytes have come: it is looked at this often.
+constexpr std::int32_t kPipeLookMs = 10;
+// Longest piece handed to WriteFile at once (older consoles refuse very long writes).
+constexpr std::size_t kWriteChunk = 16384;
+
+HANDLE Input() { return GetStdHandle(STD_INPUT_HANDLE); }
+
+bool IsConsole(HANDLE h) {
+  DWORD mode = 0;
+  return GetConsoleMode(h, &mode) != 0;
+}
+
+// Whether the console's next read starts a line: a line typed as Ctrl-Z ends input there.
+bool g_atLineStart = true;
+
+std::size_t ReadConsoleLine(HANDLE in, std::span<char> dest) {
+  // The wait for the first key is the one wait; the console's line editing then takes the rest
+  // of the line in ReadFile, which a request to end cancels.
+  if (win32::WaitHandle(in, kWaitForever) != WaitResult::Ready) return 0;
+  DWORD got = 0;
+  {
+    const win32::BlockingCall call;
+    if (TerminationRequested()) return 0;
+    if (!ReadFile(in, dest.data(), static_cast<DWORD>(dest.size()), &got, nullptr)) return 0;
+  }
+  if (TerminationRequested()) return 0;
+  if (got > 0 && g_atLineStart && dest[0] == kCtrlZ) return 0;  // the console's end of input
+  if (got > 0) g_atLineStart = dest[got - 1] == '\n';
+  return got;
+}
+
+std::size_t ReadPipe(HANDLE in, std::span<char> dest) {
+  for (;;) {
+    DWORD available = 0;
+    // Fails once the writer has gone and nothing is left: input has ended.
+    if (!PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) return 0;
+    if (available > 0) {
+      DWORD got = 0;
+      const auto take = static_cast<DWORD>(std::min<std::size_t>(available, dest.size()));
+      return ReadFile(in, dest.data(), take, &got, nullptr) ? got : 0;
+    }
+    if (win32::WaitHandle(nullptr, kPipeLookMs) == WaitResult::Terminated) return 0;
+  }
+}
+
+// The key the console has waiting: a character key is left for _getch; another key (an arrow, a
+// function key) is taken here and counts as a key press; anything else (key releases, the mouse,
+// focus) is dropped. Nothing when no key waits.
+enum class Waiting { Nothing, Character, OtherKey };
+
+bool IsModifier(WORD key) {
+  switch (key) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+    case VK_LWIN:
+    case VK_RWIN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Waiting TakeToKey(HANDLE in) {
+  std::array<INPUT_RECORD, 64> records;
+  DWORD count = 0;
+  if (!PeekConsoleInputA(in, records.data(), static_cast<DWORD>(records.size()), &count)) {
+    return Waiting::Nothing;
+  }
+  DWORD drop = count;
+  Waiting found = Waiting::Nothing;
+  for (DWORD i = 0; i < count; ++i) {
+    const INPUT_RECORD& r = records[i];
+    if (r.EventType != KEY_EVENT || !r.Event.KeyEvent.bKeyDown) continue;
+    if (r.Event.KeyEvent.uChar.AsciiChar != 0) {
+      found = Waiting::Character;
+      drop = i;
+      break;
+    }
+    if (!IsModifier(r.Event.KeyEvent.wVirtualKeyCode)) {
+      found = Waiting::OtherKey;
+      drop = i + 1;
+      break;
+    }
+  }
+  if (drop > 0) ReadConsoleInputA(in, records.data(), drop, &count);
+  return found;
+}
+
+}  // namespace
+
+bool StdinIsTerminal() { return IsConsole(Input()); }
+
+std::size_t ReadInput(std::span<char> dest) {
+  const HANDLE in = Input();
+  if (IsConsole(in)) return ReadConsoleLine(in, dest);
+  if (GetFileType(in) == FILE_TYPE_PIPE) return ReadPipe(in, dest);
+  DWORD got = 0;  // a file: its bytes are there
+  if (TerminationRequested()) return 0;
+  return ReadFile(in, dest.data(), static_cast<DWORD>(dest.size()), &got, nullptr) ? got : 0;
+}
+
+int ReadTerminalKey() {
+  const HANDLE in = Input();
+  for (;;) {
+    if (win32::WaitHandle(in, kWaitForever) != WaitResult::Ready) return -1;
+    switch (TakeToKey(in)) {
+      case Waiting::Character:
+        // The key is there, so _getch takes it at once (without echo, in the console's raw
+        // mode, which it puts back itself).
+        return _getch() & 0xFF;
+      case Waiting::OtherKey:
+        return 0;
+      case Waiting::Nothing:
+        if (!IsConsole(in)) return -1;
+        break;
+    }
+  }
+}
+
+bool WriteOutput(std::string_view bytes) {
+  // Text on Windows ends its lines in CR LF, on the console and in a file alike.
+  std::string text;
+  text.reserve(bytes.size() + bytes.size() / 8);
+  for (const char c : bytes) {
+    if (c == '\n') text.push_back('\r');
+    text.push_back(c);
+  }
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    DWORD put = 0;
+    const win32::BlockingCall call;  // a full pipe, a console held by a selection
+    if (TerminationRequested()) return true;
+    const auto size = static_cast<DWORD>(std::min(rest.size(), kWriteChunk));
+    if (!WriteFile(out, rest.data(), size, &put, nullptr) || put == 0) {
+      return TerminationRequested();  // cancelled for a request to end, or the output has gone
+    }
+    rest.remove_prefix(put);
+  }
+  return true;
+}
+
+}  // namespace plat
