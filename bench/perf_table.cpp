@@ -1,7 +1,7 @@
 // perf_table: what the tools add on top of their link. Each row times its subject and its
 // baseline in alternating blocks of one run, and prints their medians, the ratio and the goal.
 //
-//   perf_table           the full run (about 20 s), as the README's table shows it
+//   perf_table           the full run (about 35 s), as the README's table shows it
 //   perf_table --short   a few seconds: the same rows on fewer and smaller blocks
 //
 // Everything runs on loopback: the emulator on 127.0.0.2, the tool or client on 127.0.0.1, on
