@@ -46,7 +46,9 @@ BindResult Bind(SocketHandle socket, const Ipv4SockAddr& local);
 long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size, const Ipv4SockAddr& to);
 // Bytes of one datagram received from any sender, waiting at most timeoutMs (0 or less: no
 // limit) for it to come; -1 on time-out, failure, a datagram that does not fit the buffer (it is
-// never silently cut short), or a request to end that came first.
+// never silently cut short), or a request to end that came first. The caller has set
+// SockOpt::RecvTimeoutMs to timeoutMs just before, as the link does before every receive, so
+// the wait may rest on the option.
 long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size, std::int32_t timeoutMs);
 // 0, or -1 when closing fails.
 int CloseSocket(SocketHandle socket);

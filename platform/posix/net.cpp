@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "platform/clock.h"
 #include "platform/posix/wait_fd.h"
+#include "platform/termination.h"
 
 namespace plat {
 namespace {
@@ -110,22 +110,26 @@ long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size,
 
 long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
               std::int32_t timeoutMs) {
-  // The wait is that of every other wait of the tools, so a request to end cuts it short; the
-  // receive time-out option stays set on the socket as well.
+  // One blocking receive, bounded by the receive time-out option that the link has just set: no
+  // poll beside it. A request to end shuts the socket for reading, which ends the receive at
+  // once, also when the request came just before it began.
   const int fd = static_cast<int>(socket);
+  const posix::ShutOnRequest shut(fd);
   const std::uint32_t start = TickCount();
   for (;;) {
-    std::int32_t left = kWaitForever;
+    if (TerminationRequested()) return -1;
+    // MSG_TRUNC makes the call report the datagram's real length, so an oversize one is seen.
+    const ssize_t got = recv(fd, buffer, size, MSG_TRUNC);
+    if (got == 0 && TerminationRequested()) return -1;  // shut by the request, not a datagram
+    if (got >= 0) return static_cast<std::size_t>(got) > size ? -1 : got;
+    if (errno != EINTR) return -1;  // the time-out passed (EAGAIN), or the socket failed
+    // A signal that ends nothing (a stop and continue, say) cut the wait short: it goes on for
+    // the time that is left.
     if (timeoutMs > 0) {
       const std::uint32_t waited = TickCount() - start;
       if (waited >= static_cast<std::uint32_t>(timeoutMs)) return -1;
-      left = static_cast<std::int32_t>(static_cast<std::uint32_t>(timeoutMs) - waited);
+      SetTimeout(fd, SO_RCVTIMEO, static_cast<int>(static_cast<std::uint32_t>(timeoutMs) - waited));
     }
-    if (posix::WaitFd(fd, POLLIN, left) != WaitResult::Ready) return -1;
-    // MSG_TRUNC makes the call report the datagram's real length, so an oversize one is seen.
-    const ssize_t got = recv(fd, buffer, size, MSG_TRUNC | MSG_DONTWAIT);
-    if (got >= 0) return static_cast<std::size_t>(got) > size ? -1 : got;
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
   }
 }
 

@@ -1,13 +1,15 @@
 // Terminating signals noted by a handler that sets a flag and makes the wake-up pipe readable,
-// so every wait (WaitFd) sees the request however close to the wait it came; raised again once
-// the watch ends.
+// so every wait (WaitFd) sees the request however close to the wait it came, and shuts a socket
+// that a receive blocks on (ShutOnRequest); raised again once the watch ends.
 #include "platform/termination.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 
 #include "platform/posix/wait_fd.h"
@@ -15,23 +17,32 @@
 namespace plat {
 namespace {
 
-volatile sig_atomic_t g_noted = 0;  // the signal to raise when the watch ends; 0: none
+// The signal to raise when the watch ends (0: none). Lock-free atomics are safe in a handler, and
+// order the note against the receive's registration below, whichever thread takes the signal.
+std::atomic<int> g_noted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+// The socket a receive blocks on, or is about to (ShutOnRequest); -1: none.
+std::atomic<int> g_receiving{-1};
 int g_wakeRead = -1;
 int g_wakeWrite = -1;
 bool g_watching = false;
 bool g_pipeIgnoredByWatch = false;  // SIGPIPE was not ignored before the watch
 
-// Async-signal-safe: a flag and one byte into a non-blocking pipe that nobody reads, so it stays
-// readable for every later wait.
+// Async-signal-safe: one byte into a non-blocking pipe that nobody reads, so it stays readable
+// for every later wait; and a socket that a receive blocks on is shut for reading, which ends
+// the receive at once (with 0) or, when it has not begun yet, as soon as it begins.
 void Wake() {
   const int saved = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = write(g_wakeWrite, &byte, 1);
+  const int receiving = g_receiving.load();
+  if (receiving >= 0) shutdown(receiving, SHUT_RD);
   errno = saved;
 }
 
 void Note(int signo) {
-  if (g_noted == 0) g_noted = signo;
+  int none = 0;
+  g_noted.compare_exchange_strong(none, signo);
   Wake();
 }
 
@@ -75,8 +86,7 @@ TerminationWatch::~TerminationWatch() {
     sigaction(kTerminating[i], &saved_->previous[i], nullptr);
   }
   sigaction(SIGPIPE, &saved_->previousPipe, nullptr);
-  const int signo = g_noted;
-  g_noted = 0;
+  const int signo = g_noted.exchange(0);
   g_watching = false;
   g_pipeIgnoredByWatch = false;
   close(g_wakeRead);
@@ -85,7 +95,7 @@ TerminationWatch::~TerminationWatch() {
   if (signo != 0) raise(signo);  // its usual course: for most, the end of the process
 }
 
-bool TerminationRequested() { return g_noted != 0; }
+bool TerminationRequested() { return g_noted.load() != 0; }
 
 void NoteOutputLost() {
   if (!g_watching) return;
@@ -94,7 +104,8 @@ void NoteOutputLost() {
   sigset_t before;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &before);
-  if (g_noted == 0) g_noted = SIGPIPE;
+  int none = 0;
+  g_noted.compare_exchange_strong(none, SIGPIPE);
   Wake();
   sigprocmask(SIG_SETMASK, &before, nullptr);
 }
@@ -102,6 +113,11 @@ void NoteOutputLost() {
 namespace posix {
 
 int WakeHandle() { return g_wakeRead; }
+
+// Registered before the caller looks at the request (both sequentially consistent): either the
+// caller sees a request noted before, or the handler sees the socket and shuts it.
+ShutOnRequest::ShutOnRequest(int socket) { g_receiving.store(socket); }
+ShutOnRequest::~ShutOnRequest() { g_receiving.store(-1); }
 
 void ChildDefaultSignals(sigset_t& set) {
   sigemptyset(&set);

@@ -19,6 +19,17 @@ WaitResult WaitFd(int fd, short events, std::int32_t timeoutMs);
 // The read end of the wake-up pipe, readable once a request to end is noted; -1 without a watch.
 int WakeHandle();
 
+// While it exists, a request to end shuts the socket for reading, so a receive that blocks on it
+// returns at once (with 0), also one that begins after the request: a blocking receive needs no
+// poll beside it. Made before the caller looks at TerminationRequested; one at a time.
+class ShutOnRequest {
+ public:
+  explicit ShutOnRequest(int socket);
+  ~ShutOnRequest();
+  ShutOnRequest(const ShutOnRequest&) = delete;
+  ShutOnRequest& operator=(const ShutOnRequest&) = delete;
+};
+
 // Signals whose handling the watch changed in a way a started program must not inherit (an
 // ignored SIGPIPE); the program starts with them at their default.
 void ChildDefaultSignals(sigset_t& set);

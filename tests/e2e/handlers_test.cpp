@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 
+#include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
 #include "tests/e2e/pty_driver.h"
@@ -167,6 +168,27 @@ TEST_F(SampleHandlersOverUdp, FirmwareUpdateDeliversTheImageWhole) {
   const auto received = scene_.server->Received();
   EXPECT_EQ(received.size(), 3u);
   for (const sim::Datagram& d : received) EXPECT_EQ(d.bytes.size(), 1062u);
+}
+
+// What the technician sees while the adapter still works on the last block: the marks of every
+// block accepted so far, a line of 64 and the next begun, then the wait text. The adapter holds
+// its last answer back for a minute, and the run ends by Ctrl-C.
+TEST_F(SampleHandlersOverUdp, FirmwareMarksAndTheWaitShowBeforeTheLastAnswer) {
+  constexpr std::size_t kBlocks = 66;
+  scene_.adapter.Configure([](sim::AdapterProfile& p) { p.firmware.lastBlockDelay = 60s; });
+  StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
+  Answer("4", " --> ");
+  const std::string name = WriteFile("image.bin", FirmwareImage(kBlocks * 1024 - 10));
+  std::string marks;
+  for (std::size_t k = 1; k < kBlocks; ++k) marks += fwblock::ProgressMark(k);
+  EXPECT_EQ(marks, " ." + std::string(63, '.') + "\n .");
+  EXPECT_EQ(Answer(name, "\n Wait for writing memory"),
+            name + "\n" + marks + "\n Wait for writing memory");
+  ASSERT_TRUE(scene_.server->WaitForReceived(kBlocks, kDefaultWait));
+  EXPECT_EQ(scene_.server->AnswersSent(), kBlocks - 1);
+  ASSERT_EQ(kill(tool_->Pid(), SIGINT), 0);
+  EXPECT_EQ(tool_->WaitExit(), -SIGINT);
+  EXPECT_EQ(tool_->Unconsumed(), "");
 }
 
 TEST_F(SampleHandlersOverUdp, FirmwareBlockRejectedStopsTheTransfer) {

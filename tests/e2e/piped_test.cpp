@@ -1,11 +1,16 @@
-// The tools with pipes for standard input and output, as in a script or a pipeline: a signal
-// during an exchange, and an output that goes away, end the run as at a terminal.
+// The tools with pipes for standard input and output, as in a script or a pipeline: each prompt
+// comes before the tool waits for its answer; every screen comes, whole and in order, when input
+// ends or a signal ends the run; a signal during an exchange, and an output that goes away, end
+// the run as at a terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/e2e/pipe_driver.h"
 #include "tests/e2e/tool_test.h"
@@ -62,6 +67,186 @@ TEST_P(Piped, OutputThatGoesAwayEndsTheRunAndRestoresThePort) {
 
 INSTANTIATE_TEST_SUITE_P(E2e, Piped, ::testing::Values(Link::Udp, Link::Serial),
                          [](const auto& info) { return LinkName(info.param); });
+
+// The screens of the scene's adapter, as the maintenance tool shows them through a pipe.
+const std::string kImagePrompt = " Please enter firmware image file --> ";
+std::string StatusScreen() {
+  return "\n Mode ................... Master\n MAC Address ............ 00-11-22-33-44-55\n" +
+         kStatusValueLines + "\n\n Press any key";
+}
+
+// A tool over UDP with pipes for its console; the adapter reports the shared status values.
+class PipedOverUdp {
+ protected:
+  PipedOverUdp() {
+    scene_.adapter.Configure([](sim::AdapterProfile& p) { SetStatusValues(p.status); });
+    WriteFile(scene_.scratch.Path(), "image.bin", FirmwareImage(3000));
+  }
+  ToolScene scene_;
+};
+
+// What is written to the tool, and the text that must then show before anything more is written.
+using Step = std::pair<std::string, std::string>;
+
+struct DialogueCase {
+  const char* name;
+  const char* program;
+  std::vector<Step> steps;
+  friend void PrintTo(const DialogueCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class PipedDialogue : public PipedOverUdp, public ::testing::TestWithParam<DialogueCase> {};
+
+// Each answer is written only once its prompt has come: a prompt kept back while the tool waits
+// would stall the dialogue.
+TEST_P(PipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
+  PipeProcess tool(scene_.Launch(GetParam().program));
+  std::string seen;
+  for (const auto& [input, shown] : GetParam().steps) {
+    ASSERT_TRUE(tool.Write(input));
+    const auto got = tool.ReadUntil(shown);
+    ASSERT_TRUE(got) << "no \"" << shown << "\" after \"" << input << "\" in " << tool.Output();
+    seen += *got;
+  }
+  ASSERT_TRUE(tool.Write("0\n"));
+  EXPECT_EQ(tool.WaitExit(), 0);
+  EXPECT_EQ(tool.Output(), seen) << "more came after the last prompt";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, PipedDialogue,
+    ::testing::Values(
+        DialogueCase{"Sample",
+                     SAMPLE_PROGRAM,
+                     {{"", kLinkPrompt},
+                      {"0\n", kSampleMenu},
+                      {"1\n", kKeyPrompt},
+                      {"k", kSampleMenu},
+                      {"2\n", " Please enter access IP --> "},
+                      {"127.0.0.2\n", kKeyPrompt},
+                      {"k", kSampleMenu},
+                      {"3\n", kSubMenu},
+                      {"1\n", " Please enter MAC address (6byte) --> "},
+                      {"0123456789ab\n", " Please enter (1-4095) for waitTime[*100ms] --> "},
+                      {"1\n", kKeyPrompt},  // no such remote adapter: a failure report
+                      {"k", kSampleMenu},
+                      {"3\n", kSubMenu},
+                      {"0\n", kSampleMenu},
+                      {"4\n", kImagePrompt},
+                      {"missing.bin\n", kKeyPrompt},
+                      {"k", kSampleMenu},
+                      {"x\n", kRejected + kSampleMenu}}},
+        DialogueCase{"Tarvik",
+                     TARVIK_PROGRAM,
+                     {{"", kLinkPrompt},
+                      {"0\n", kTarvikMenu},
+                      {"1\n", " Please enter systemcmd --> "},
+                      {"show\n", kKeyPrompt},
+                      {"k", kTarvikMenu}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Where the two texts first differ, for a failure message that stays short.
+std::string FirstDifference(const std::string& got, const std::string& expected) {
+  const auto [g, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+  const auto at = static_cast<std::size_t>(g - got.begin());
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  return "at byte " + std::to_string(at) + " of " + std::to_string(got.size()) + " (expected " +
+         std::to_string(expected.size()) + "): got \"" + got.substr(from, 80) + "\", expected \"" +
+         expected.substr(from, 80) + "\"";
+}
+
+struct EndCase {
+  std::string name;
+  std::string input;  // written at once, then the input ends
+  std::string output;
+  int status;
+  friend void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class PipedInputEnds : public PipedOverUdp, public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(PipedInputEnds, EveryScreenComesWholeAndInOrder) {
+  PipeProcess tool(scene_.Launch(SAMPLE_PROGRAM));
+  ASSERT_TRUE(tool.Write(GetParam().input));
+  tool.CloseInput();
+  EXPECT_EQ(tool.WaitExit(), GetParam().status);
+  EXPECT_TRUE(tool.Output() == GetParam().output)
+      << FirstDifference(tool.Output(), GetParam().output);
+}
+
+std::vector<EndCase> EndCases() {
+  const std::string start = kLinkPrompt + kSampleMenu;
+  const std::string cycle = StatusScreen() + kSampleMenu;
+  std::string manyInput = "0\n";
+  std::string manyOutput = start;
+  // More input than the tool reads at once, and more output than it keeps and a pipe holds.
+  for (int i = 0; i < 2000; ++i) {
+    manyInput += "1\nk";
+    manyOutput += cycle;
+  }
+  return {
+      {"QuitAfterTwoCycles", "0\n1\nk1\nk0\n", start + cycle + cycle, 0},
+      {"LastLineWithoutItsEnd", "0\n1\nk0", start + cycle, 0},
+      {"AtTheKeyWait", "0\n1\n", start + StatusScreen(), 1},
+      {"AfterManyCyclesAtOnce", manyInput, manyOutput, 0},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, PipedInputEnds, ::testing::ValuesIn(EndCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// How a case knows the tool waits: a text has come, or the adapter has received (or answered)
+// so many requests.
+enum class WaitMark { Text, Requests, Answers };
+
+struct SignalCase {
+  std::string name;
+  std::string input;  // written at once; the input stays open
+  WaitMark mark;
+  std::string text;   // WaitMark::Text
+  std::size_t count;  // WaitMark::Requests, WaitMark::Answers
+  bool silentAdapter;
+  std::string output;  // all the tool shows, also after the signal
+  friend void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class PipedSignal : public PipedOverUdp, public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(PipedSignal, EndsTheRunWithAllItShowedBefore) {
+  const SignalCase& c = GetParam();
+  if (c.silentAdapter) scene_.adapter.AddFault({sim::FaultKind::NoAnswer, std::nullopt, 0, false});
+  PipeProcess tool(scene_.Launch(SAMPLE_PROGRAM));
+  ASSERT_TRUE(tool.Write(c.input));
+  switch (c.mark) {
+    case WaitMark::Text:
+      ASSERT_TRUE(tool.ReadUntil(c.text)) << tool.Output();
+      break;
+    case WaitMark::Requests:
+      ASSERT_TRUE(scene_.server->WaitForReceived(c.count, kDefaultWait));
+      break;
+    case WaitMark::Answers:
+      ASSERT_TRUE(scene_.server->WaitForAnswers(c.count, kDefaultWait));
+      break;
+  }
+  ASSERT_EQ(kill(tool.Pid(), SIGTERM), 0);
+  EXPECT_EQ(tool.WaitExit(), -SIGTERM);
+  EXPECT_TRUE(tool.Output() == c.output) << FirstDifference(tool.Output(), c.output);
+}
+
+std::vector<SignalCase> SignalCases() {
+  const std::string start = kLinkPrompt + kSampleMenu;
+  return {
+      {"AtTheKeyWait", "0\n1\n", WaitMark::Text, kKeyPrompt, 0, false, start + StatusScreen()},
+      {"AtTheMenuAfterACycle", "0\n1\nk", WaitMark::Text, kKeyPrompt + kSampleMenu, 0, false,
+       start + StatusScreen() + kSampleMenu},
+      {"DuringTheAnswerWait", "0\n1\n", WaitMark::Requests, "", 1, true, start},
+      {"InTheFirmwarePause", "0\n4\nimage.bin\n", WaitMark::Answers, "", 3, false,
+       start + kImagePrompt + " ..\n Wait for writing memory"},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, PipedSignal, ::testing::ValuesIn(SignalCases()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace e2e

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "console/io.h"
 #include "extcmd/firmware_block.h"
 #include "sample/handlers.h"
 #include "tests/unit/fixtures.h"
@@ -183,6 +184,28 @@ TEST(UpdateFirmware, ThreeBlocksPauseBeforeSuccessAndWaitLongOnlyForTheLast) {
   EXPECT_EQ(io.pauseAt, std::vector<std::size_t>{beforePause.size()});
   EXPECT_EQ(link.timeoutsAtSend, (std::vector<int>{5000, 5000, 30000}));
   EXPECT_EQ(link.m_nTimeout, 5000);
+}
+
+// Through the console that buffers output: each progress mark is written before the next block
+// goes out, and the wait text before the last block, so they show as the adapter accepts.
+TEST(UpdateFirmware, MarksAreWrittenBeforeTheNextBlockGoesOut) {
+  TempDir dir;
+  ScriptedStreams streams({dir.Write("image.bin", Image(3000)) + "\n"});
+  console::StreamConsole console(streams);
+  const console::ScopedIo use(console);
+  FakeLink link;
+  link.respond = [&streams](const Bytes&) {
+    streams.events.push_back("exchange");
+    return std::optional(Accepted());
+  };
+  EXPECT_EQ(UpdateFirmware(link), 1);
+  console.Flush();
+  EXPECT_EQ(streams.events, (std::vector<std::string>{"write", "read", "exchange", "write",
+                                                      "exchange", "write", "exchange", "pause",
+                                                      "write"}));
+  EXPECT_EQ(streams.writes,
+            (std::vector<std::string>{kNamePrompt, " .", ".\n Wait for writing memory",
+                                      "\n Success update firmware\n"}));
 }
 
 struct RejectCase {

@@ -58,7 +58,10 @@ class ScriptedStreams final : public console::ConsoleStreams {
   explicit ScriptedStreams(std::vector<std::string> chunks, bool terminal = false)
       : chunks_(std::move(chunks)), terminal_(terminal) {}
 
-  bool InputIsTerminal() override { return terminal_; }
+  bool InputIsTerminal() override {
+    ++terminalChecks;
+    return terminal_;
+  }
   std::size_t ReadInput(std::span<char> dest) override;
   int ReadTerminalKey() override;
   bool WriteOutput(std::string_view bytes) override;
@@ -67,11 +70,12 @@ class ScriptedStreams final : public console::ConsoleStreams {
   void OutputLost() override { ++outputLostNotes; }
 
   std::vector<std::string> writes;  // each write, as one piece
-  std::vector<std::string> events;  // "write", "read", "key", "pause", in order
+  std::vector<std::string> events;  // "write", "read", "key", "pause" in order, and a test's own
   bool outputGone = false;          // from now on every write fails
   bool endRequested = false;
   bool endWhenInputRunsOut = false;  // the run is asked to end once the chunks are used up
   int outputLostNotes = 0;
+  int terminalChecks = 0;            // how often the console asked whether input is a terminal
 
  private:
   std::size_t Take(std::span<char> dest);

@@ -6,7 +6,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/entry.h"
+#include "console/ini.h"
 #include "console/io.h"
+#include "extcmd/records.h"
+#include "sample/handlers.h"
 #include "tests/unit/fixtures.h"
 
 using testing_support::ScriptedStreams;
@@ -152,6 +156,36 @@ TEST(StreamConsole, OutputThatGoesAwayIsToldOnceAndNothingMoreIsWritten) {
   ASSERT_EQ(io.ReadLine(line), Line::Ok);
   EXPECT_EQ(streams.outputLostNotes, 1);
   EXPECT_EQ(std::count(streams.events.begin(), streams.events.end(), "write"), 1);
+}
+
+// The whole tool on a terminal: each screen is one write, made just before the wait it ends
+// with, and whether input is a terminal is asked once for all the key waits.
+TEST(StreamConsole, AToolRunWritesOneScreenPerWaitAndAsksForTheTerminalOnce) {
+  ScriptedStreams streams({"0\n", "1\n", "k", "1\n", "k", "0\n"}, true);
+  console::StreamConsole io(streams);
+  const console::ScopedIo use(io);
+  testing_support::FakeLink link;
+  link.respond = [&streams](const testing_support::Bytes&) {
+    streams.events.push_back("exchange");
+    return std::optional(testing_support::AnswerFrame(0xA142, {0}, STATUS_RECORD_SIZE));
+  };
+  EXPECT_EQ(console::RunTool(SampleTool(), link, console::IniFile::Parse("")), 0);
+
+  const std::string menu = SampleTool().menuText;
+  ASSERT_EQ(streams.writes.size(), 6u);
+  EXPECT_EQ(streams.writes[0], "Connection type ? 0:Ether / 1:Serial --> ");
+  EXPECT_EQ(streams.writes[1], menu);
+  EXPECT_EQ(streams.writes[2].rfind("\n Mode ", 0), 0u) << streams.writes[2];
+  EXPECT_TRUE(streams.writes[2].ends_with(" Beacon Status .......... 0\n\n\n Press any key"))
+      << streams.writes[2];
+  EXPECT_EQ(streams.writes[3], menu);
+  EXPECT_EQ(streams.writes[4], streams.writes[2]);
+  EXPECT_EQ(streams.writes[5], menu);
+  EXPECT_EQ(streams.events,
+            (std::vector<std::string>{"write", "read", "write", "read", "exchange", "write", "key",
+                                      "write", "read", "exchange", "write", "key", "write",
+                                      "read"}));
+  EXPECT_EQ(streams.terminalChecks, 1);
 }
 
 TEST(StreamConsole, TextLargerThanTheOutputBufferGoesOutWholeAndInOrder) {

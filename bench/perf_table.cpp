@@ -1,0 +1,753 @@
+// perf_table: what the tools add on top of their link. Each row times its subject and its
+// baseline in alternating blocks of one run, and prints their medians, the ratio and the goal.
+//
+//   perf_table           the full run (about 35 s), as the README's table shows it
+//   perf_table --short   a few seconds: the same rows on fewer and smaller blocks
+//
+// Everything runs on loopback: the emulator on 127.0.0.2, the tool or client on 127.0.0.1, on
+// the same port. A Linux tool: it starts programs and serves UDP with POSIX calls directly.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/io.h"
+#include "extcmd/firmware_block.h"
+#include "extcmd/zanto_extcmd_if.h"
+#include "sample/handlers.h"
+#include "tests/e2e/scene.h"
+#include "tests/heap/heap_count.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+using e2e::kAdapterAddress;
+using e2e::kToolAddress;
+
+constexpr std::string_view kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
+// No wait of the bench lasts longer than this; a program that takes longer is stopped.
+constexpr auto kLongestWait = std::chrono::seconds(60);
+// The serial receive first looks for the answer 100 ms after it starts: no serial exchange is
+// faster.
+constexpr double kSerialFloorSeconds = 0.100;
+
+// How much a run measures: rounds of alternating blocks, and the size of each block.
+struct Plan {
+  int rounds;           // subject and baseline blocks per row
+  int cycles;           // whole-program Get Status cycles per block
+  int exchanges;        // UDP exchanges per block
+  int serialExchanges;  // serial exchanges in all
+  int starts;           // program starts per row
+};
+constexpr Plan kFullPlan{21, 5000, 5000, 15, 31};
+constexpr Plan kShortPlan{3, 500, 500, 3, 5};
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+// The same for a failed system call, with the system's reason.
+[[noreturn]] void FailCall(const std::string& what) { Fail(what + ": " + std::strerror(errno)); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+template <typename F>
+double SecondsOf(F&& work) {
+  const auto start = Clock::now();
+  work();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Medians of a subject and its baseline (seconds per operation), and the median of the rounds'
+// ratios: noise that hits a round hits both of its blocks.
+struct Measured {
+  double subject;
+  double baseline;
+  double ratio;
+};
+
+Measured Interleave(int rounds, const std::function<double()>& subject,
+                    const std::function<double()>& baseline) {
+  subject();  // warm-up: the first block of each pays for cold caches and first-use set-up
+  baseline();
+  std::vector<double> s;
+  std::vector<double> b;
+  std::vector<double> r;
+  for (int i = 0; i < rounds; ++i) {
+    // Which goes first alternates, so a trend in the machine's load favours neither.
+    double one = 0;
+    double two = 0;
+    if (i % 2 == 0) {
+      one = subject();
+      two = baseline();
+    } else {
+      two = baseline();
+      one = subject();
+    }
+    s.push_back(one);
+    b.push_back(two);
+    r.push_back(one / two);
+  }
+  return {Median(s), Median(b), Median(r)};
+}
+
+// A descriptor, closed at the end of its life.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Close(); }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int Get() const { return fd_; }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+std::pair<Fd, Fd> Pipe() {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) FailCall("pipe");
+  return {Fd(ends[0]), Fd(ends[1])};
+}
+
+// A program started with its standard input and output on the descriptors given, in a folder;
+// killed by its pid and reaped at the end of its life unless it has ended.
+class Child {
+ public:
+  Child(std::vector<std::string> argv, int in, int out, const std::string& dir = {}) {
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    const int error = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+      errno = error;
+      FailCall("cannot start " + argv[0]);
+    }
+    exit_ = Fd(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
+  }
+  ~Child() {
+    if (!reaped_) {
+      kill(pid_, SIGKILL);
+      Reap();
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t Pid() const { return pid_; }
+
+  // Waits for its end (a program still running after kLongestWait is killed): its exit
+  // status, or minus the signal that ended it.
+  int Wait() {
+    if (exit_.Get() >= 0) {
+      pollfd p{exit_.Get(), POLLIN, 0};
+      const int waitMs = static_cast<int>(std::chrono::milliseconds(kLongestWait).count());
+      while (poll(&p, 1, waitMs) < 0 && errno == EINTR) {
+      }
+      if (p.revents == 0) kill(pid_, SIGKILL);
+    }
+    return Reap();
+  }
+
+ private:
+  int Reap() {
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  pid_t pid_ = -1;
+  Fd exit_;
+  bool reaped_ = false;
+};
+
+// Reads a program's output until `text` shows; everything read so far. Fails when the output
+// ends first or takes longer than kLongestWait.
+std::string ReadUntil(int fd, std::string_view text) {
+  std::string got;
+  const auto deadline = Clock::now() + kLongestWait;
+  while (got.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+      Fail("no \"" + std::string(text) + "\" in time; output so far: " + got);
+    }
+    char chunk[4096];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("output ended before \"" + std::string(text) + "\": " + got);
+    }
+    got.append(chunk, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+Fd DevNull() {
+  Fd fd(open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (fd.Get() < 0) FailCall("/dev/null");
+  return fd;
+}
+
+// The emulator program, started with the options given; it runs until the end of the run (and
+// stops by itself should the bench die first). `ready` is the last text of its start-up lines.
+class Emulator {
+ public:
+  Emulator(const std::vector<std::string>& options, std::string_view ready) {
+    auto [read, write] = Pipe();
+    std::vector<std::string> argv{EMULATOR_PROGRAM, "--parent-pid", std::to_string(getpid())};
+    argv.insert(argv.end(), options.begin(), options.end());
+    const Fd in = DevNull();
+    child_.emplace(argv, in.Get(), write.Get());
+    write.Close();
+    startup_ = ReadUntil(read.Get(), ready);
+  }
+  // What it printed at start.
+  const std::string& Startup() const { return startup_; }
+
+ private:
+  std::optional<Child> child_;
+  std::string startup_;
+};
+
+sockaddr_in Address(const char* text, std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, text, &a.sin_addr);
+  return a;
+}
+
+Fd BoundUdp(const char* address, std::uint16_t port) {
+  Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const sockaddr_in a = Address(address, port);
+  if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    FailCall(std::string("cannot bind ") + address + ":" + std::to_string(port));
+  }
+  // Bounded: a lost datagram ends the run instead of hanging it.
+  const timeval second{1, 0};
+  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+  return fd;
+}
+
+// The least a client can do: one sendto and one blocking recvfrom per exchange, from the tool's
+// address and port to the adapter's.
+class RawClient {
+ public:
+  explicit RawClient(std::uint16_t port)
+      : socket_(BoundUdp(kToolAddress, port)), to_(Address(kAdapterAddress, port)) {}
+
+  // One request out, its answer in; the answer's bytes.
+  std::span<const std::uint8_t> PingPong(std::span<const std::uint8_t> request) {
+    if (sendto(socket_.Get(), request.data(), request.size(), 0,
+               reinterpret_cast<const sockaddr*>(&to_), sizeof to_) < 0) {
+      FailCall("sendto");
+    }
+    const ssize_t got = recvfrom(socket_.Get(), answer_.data(), answer_.size(), 0, nullptr, nullptr);
+    if (got <= 0) FailCall("no answer");
+    return {answer_.data(), static_cast<std::size_t>(got)};
+  }
+
+ private:
+  Fd socket_;
+  sockaddr_in to_;
+  std::array<std::uint8_t, 4096> answer_{};
+};
+
+// A minimal UDP server on the adapter's address: each datagram goes straight back to its
+// sender. A child process, like the emulator program it is compared with.
+class EchoServer {
+ public:
+  explicit EchoServer(std::uint16_t port) {
+    Fd socket = BoundUdp(kAdapterAddress, port);
+    pid_ = fork();
+    if (pid_ < 0) FailCall("fork");
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      std::array<std::uint8_t, 4096> buffer{};
+      for (;;) {
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const ssize_t got = recvfrom(socket.Get(), buffer.data(), buffer.size(), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &size);
+        if (got > 0) {
+          sendto(socket.Get(), buffer.data(), static_cast<std::size_t>(got), 0,
+                 reinterpret_cast<const sockaddr*>(&from), size);
+        }
+      }
+    }
+  }
+  ~EchoServer() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  EchoServer(const EchoServer&) = delete;
+  EchoServer& operator=(const EchoServer&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Request datagrams exactly as the tool sends them: built by an interface object in the UDP
+// link's layout (two leading zero bytes, then the frame), without opening a socket.
+class DatagramBuilder {
+ public:
+  DatagramBuilder() : object_(5000) { object_.m_nConnect = CONNECT_ETHER; }
+  std::uint8_t* Start(std::uint16_t code, std::size_t dataLength) {
+    object_.MakeCommand(code, static_cast<int>(dataLength));
+    return object_.GetData();
+  }
+  Bytes Datagram() const {
+    const std::size_t length = frame::Get16(object_.m_pFrame + frame::kOffFrameLength) + 14u;
+    return Bytes(object_.m_Buffer, object_.m_Buffer + length);
+  }
+
+ private:
+  C_ZANTO_EXTCMD_IF object_;
+};
+
+Bytes GetStatusDatagram() {
+  DatagramBuilder b;
+  b.Start(CMD_GET_STATUS, 4);
+  return b.Datagram();
+}
+
+std::vector<Bytes> FirmwareDatagrams(std::span<const std::uint8_t> image) {
+  DatagramBuilder b;
+  std::vector<Bytes> datagrams;
+  for (std::size_t k = 0; k < fwblock::BlockCount(image.size()); ++k) {
+    std::uint8_t* data = b.Start(CMD_FW_UPDATE, FW_BLOCK_RECORD_SIZE);
+    fwblock::Write(fwblock::BlockOf(image, k),
+                   std::span<std::uint8_t, FW_BLOCK_RECORD_SIZE>(data, FW_BLOCK_RECORD_SIZE));
+    datagrams.push_back(b.Datagram());
+  }
+  return datagrams;
+}
+
+// The adapter's result byte (data byte 0) of an answer datagram.
+std::uint8_t ResultOf(std::span<const std::uint8_t> answer) {
+  const std::size_t at = 2 + frame::kHeaderSize;
+  return answer.size() > at ? answer[at] : 0xFF;
+}
+
+// The console of an in-process handler run: the input given, output written to /dev/null as a
+// screen would be, and pauses that return at once (the fixed pauses are no work of the tool's).
+class NoPauseStreams final : public console::ConsoleStreams {
+ public:
+  explicit NoPauseStreams(std::string input) : input_(std::move(input)), out_(DevNull()) {}
+  bool InputIsTerminal() override { return false; }
+  std::size_t ReadInput(std::span<char> dest) override {
+    const std::size_t n = std::min(dest.size(), input_.size() - taken_);
+    std::copy_n(input_.begin() + static_cast<std::ptrdiff_t>(taken_), n, dest.begin());
+    taken_ += n;
+    return n;
+  }
+  int ReadTerminalKey() override { return -1; }
+  bool WriteOutput(std::string_view bytes) override {
+    return write(out_.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  bool Pause(std::uint32_t) override { return true; }
+  bool EndRequested() override { return false; }
+  void OutputLost() override {}
+
+ private:
+  std::string input_;
+  std::size_t taken_ = 0;
+  Fd out_;
+};
+
+// An interface object with its UDP link open to the emulator, closed at the end of its life.
+class OpenLink {
+ public:
+  explicit OpenLink(std::uint16_t port) : object_(5000) {
+    const std::uint8_t mac[6] = {};
+    if (object_.OpenEther(kToolAddress, kAdapterAddress, port, mac) != 1) {
+      Fail("OpenEther failed with " + std::to_string(object_.GetErrorCode()));
+    }
+  }
+  ~OpenLink() { object_.CloseEther(); }
+  OpenLink(const OpenLink&) = delete;
+  OpenLink& operator=(const OpenLink&) = delete;
+  C_ZANTO_EXTCMD_IF& Object() { return object_; }
+
+ private:
+  C_ZANTO_EXTCMD_IF object_;
+};
+
+// The scene every UDP row shares: a scratch folder with "sample.ini" and a firmware image, and
+// the emulator program on the adapter's address.
+struct UdpScene {
+  UdpScene()
+      : port(e2e::FreeUdpPort()),
+        emulator({"--address", kAdapterAddress, "--port", std::to_string(port)}, "(Ctrl-C stops it)\n"),
+        statusRequest(GetStatusDatagram()),
+        image(e2e::FirmwareImage(FW_IMAGE_MAX)),
+        imagePath((scratch.Path() / "image.bin").string()),
+        firmwareRequests(FirmwareDatagrams(image)) {
+    e2e::WriteFile(scratch.Path(), "image.bin", image);
+    std::ofstream(scratch.Path() / "sample.ini")
+        << "[ETHERNET]\nIP=" << kAdapterAddress << "\nPORT=" << port << "\nHOST_IP=" << kToolAddress
+        << "\n";
+  }
+
+  e2e::ScratchDir scratch;
+  std::uint16_t port;
+  Emulator emulator;
+  Bytes statusRequest;
+  Bytes image;
+  std::string imagePath;
+  std::vector<Bytes> firmwareRequests;
+};
+
+// n raw Get Status exchanges.
+void RawStatusExchanges(std::uint16_t port, const Bytes& request, int n) {
+  RawClient client(port);
+  for (int i = 0; i < n; ++i) {
+    if (ResultOf(client.PingPong(request)) != 0) Fail("Get Status refused");
+  }
+}
+
+// Seconds per exchange of n raw Get Status exchanges.
+double RawStatus(std::uint16_t port, const Bytes& request, int n) {
+  return SecondsOf([&] { RawStatusExchanges(port, request, n); }) / n;
+}
+
+// The raw client as a program of its own: started, n exchanges, ended. Its option.
+constexpr std::string_view kRawClientOption = "--raw-client";
+
+// Seconds per exchange of a raw client program making n exchanges, from its start to its end,
+// timed as the whole tool is.
+double RawClientProgram(std::uint16_t port, int n) {
+  const Fd null = DevNull();
+  int status = -1;
+  const double seconds = SecondsOf([&] {
+    Child client({"/proc/self/exe", std::string(kRawClientOption), std::to_string(port),
+                  std::to_string(n)},
+                 null.Get(), null.Get());
+    status = client.Wait();
+  });
+  if (status != 0) Fail("the raw client program ended with " + std::to_string(status));
+  return seconds / n;
+}
+
+// Seconds per cycle of the built tool doing n Get Status cycles: input piped ("0", then "1" and
+// a key each cycle, then "0"), output to a file.
+double SampleCycles(const UdpScene& scene, int n) {
+  std::string input = "0\n";
+  for (int i = 0; i < n; ++i) input += "1\nk";
+  input += "0\n";
+  auto [in, feed] = Pipe();
+  // The whole input waits in the pipe before the tool starts, so writing it costs the tool nothing.
+  if (fcntl(feed.Get(), F_SETPIPE_SZ, static_cast<int>(input.size())) < 0 ||
+      write(feed.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    FailCall("cannot fill the input pipe");
+  }
+  feed.Close();
+  const auto outPath = scene.scratch.Path() / "screens.txt";
+  const Fd out(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  int status = -1;
+  const double seconds = SecondsOf([&] {
+    Child tool({SAMPLE_PROGRAM}, in.Get(), out.Get(), scene.scratch.Path().string());
+    status = tool.Wait();
+  });
+  std::ifstream screens(outPath);
+  const std::string text((std::istreambuf_iterator<char>(screens)), std::istreambuf_iterator<char>());
+  int shown = 0;
+  for (std::size_t at = 0; (at = text.find(" Beacon Status", at)) != std::string::npos; ++at) ++shown;
+  if (status != 0 || shown != n) {
+    Fail("sample ended with " + std::to_string(status) + " after " + std::to_string(shown) +
+         " of " + std::to_string(n) + " status screens");
+  }
+  return seconds / n;
+}
+
+struct Row {
+  std::string what;
+  std::string subject;
+  std::string baseline;
+  std::optional<double> ratio;
+  std::optional<double> goal;  // the highest ratio that meets it
+  std::string goalText;        // when the goal is no ratio
+  std::optional<bool> met;
+};
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+std::string Micros(double seconds) { return Format("%.1f µs", seconds * 1e6); }
+std::string Millis(double seconds) { return Format("%.2f ms", seconds * 1e3); }
+
+Row RatioRow(std::string what, const Measured& m, double goal,
+             const std::function<std::string(double)>& unit) {
+  return {std::move(what), unit(m.subject), unit(m.baseline), m.ratio, goal, {}, m.ratio <= goal};
+}
+
+Row WholeProgram(const Plan& plan, const UdpScene& scene) {
+  // Both are programs of their own, each timed from its start to its end.
+  const Measured m =
+      Interleave(plan.rounds, [&] { return SampleCycles(scene, plan.cycles); },
+                 [&] { return RawClientProgram(scene.port, plan.cycles); });
+  return RatioRow("Get Status cycle: whole `sample`, piped / raw client program", m, 1.40, Micros);
+}
+
+// The object's exchanges, and its heap allocations counted on this thread meanwhile.
+Row ObjectExchange(const Plan& plan, const UdpScene& scene, Row& allocationsRow) {
+  std::size_t allocations = 0;
+  long long exchanges = 0;
+  const auto object = [&] {
+    OpenLink link(scene.port);
+    C_ZANTO_EXTCMD_IF& o = link.Object();
+    const std::size_t before = heap_count::ThisThread();
+    const double seconds = SecondsOf([&] {
+      for (int i = 0; i < plan.exchanges; ++i) {
+        o.MakeCommand(CMD_GET_STATUS, 4);
+        if (o.Transact(0) != 1 || o.GetData()[0] != 0) Fail("Get Status through the object failed");
+      }
+    });
+    allocations += heap_count::ThisThread() - before;
+    exchanges += plan.exchanges;
+    return seconds / plan.exchanges;
+  };
+  const Measured m = Interleave(
+      plan.rounds, object, [&] { return RawStatus(scene.port, scene.statusRequest, plan.exchanges); });
+  const double perExchange = static_cast<double>(allocations) / static_cast<double>(exchanges);
+  allocationsRow = {"Heap allocations per UDP exchange (object, this thread)",
+                    Format("%g", perExchange),
+                    "—",
+                    {},
+                    {},
+                    "0",
+                    allocations == 0};
+  return RatioRow("Get Status exchange: `C_ZANTO_EXTCMD_IF` / raw client", m, 1.15, Micros);
+}
+
+Row EmulatorAgainstEcho(const Plan& plan, const UdpScene& scene) {
+  const std::uint16_t echoPort = e2e::FreeUdpPort();
+  const EchoServer echo(echoPort);
+  const Measured m = Interleave(
+      plan.rounds, [&] { return RawStatus(scene.port, scene.statusRequest, plan.exchanges); },
+      [&] {
+        RawClient client(echoPort);
+        return SecondsOf([&] {
+                 for (int i = 0; i < plan.exchanges; ++i) client.PingPong(scene.statusRequest);
+               }) /
+               plan.exchanges;
+      });
+  return RatioRow("Get Status answer: emulator / minimal UDP echo server (raw client)", m, 1.25,
+                  Micros);
+}
+
+Row FirmwareTransfer(const Plan& plan, const UdpScene& scene) {
+  const auto handler = [&] {
+    OpenLink link(scene.port);
+    NoPauseStreams streams(scene.imagePath + "\n");
+    console::StreamConsole io(streams);
+    const console::ScopedIo use(io);
+    int result = 0;
+    const double seconds = SecondsOf([&] { result = UpdateFirmware(link.Object()); });
+    if (result != 1) Fail("the firmware transfer failed");
+    return seconds;
+  };
+  const auto raw = [&] {
+    RawClient client(scene.port);
+    return SecondsOf([&] {
+      for (const Bytes& request : scene.firmwareRequests) {
+        if (ResultOf(client.PingPong(request)) != 0) Fail("firmware block refused");
+      }
+    });
+  };
+  const Measured m = Interleave(plan.rounds, handler, raw);
+  return RatioRow("Firmware transfer, 832 blocks over UDP, no pause: `UpdateFirmware` / raw "
+                  "ping-pongs",
+                  m, 1.15, Millis);
+}
+
+Row SerialStatus(const Plan& plan) {
+  const Emulator emulator({"--serial"}, "(Ctrl-C stops it)\n");
+  const std::string& startup = emulator.Startup();
+  const std::size_t at = startup.find("PORT=");
+  if (at == std::string::npos) Fail("the emulator named no serial port: " + startup);
+  const std::string port = startup.substr(at + 5, startup.find('\n', at) - at - 5);
+  C_ZANTO_EXTCMD_IF object(5000);
+  if (object.OpenSerial(port.c_str(), 115200, 8, 0, 0) != 1) Fail("cannot open " + port);
+  std::vector<double> times;
+  for (int i = 0; i <= plan.serialExchanges; ++i) {
+    object.MakeCommand(CMD_GET_STATUS, 4);
+    int result = 0;
+    const double seconds = SecondsOf([&] { result = object.Transact(0); });
+    if (result != 1) Fail("serial Get Status failed with " + std::to_string(object.GetErrorCode()));
+    if (i > 0) times.push_back(seconds);  // the first one sets the port's event report up
+  }
+  object.CloseSerial();
+  const double median = Median(times);
+  const double ratio = median / kSerialFloorSeconds;
+  return {"Serial Get Status over a pseudo-terminal / the receive's 100 ms floor",
+          Millis(median),
+          "100 ms",
+          ratio,
+          1.05,
+          {},
+          ratio <= 1.05};
+}
+
+Row StartToPrompt(const Plan& plan, const UdpScene& scene) {
+  const auto sample = [&] {
+    auto [in, keep] = Pipe();
+    auto [read, out] = Pipe();
+    std::optional<Child> tool;
+    const double seconds = SecondsOf([&] {
+      tool.emplace(std::vector<std::string>{SAMPLE_PROGRAM}, in.Get(), out.Get(),
+                   scene.scratch.Path().string());
+      out.Close();
+      ReadUntil(read.Get(), kLinkPrompt);
+    });
+    keep.Close();  // input ends at the link prompt: the tool ends
+    tool->Wait();
+    return seconds;
+  };
+  const auto trueProgram = [] {
+    const Fd null = DevNull();
+    return SecondsOf([&] { Child({"/bin/true"}, null.Get(), null.Get()).Wait(); });
+  };
+  const Measured m = Interleave(plan.starts, sample, trueProgram);
+  return {"Start to the link prompt: `sample` / starting `/bin/true`",
+          Millis(m.subject),
+          Millis(m.baseline),
+          m.ratio,
+          {},
+          "none",
+          {}};
+}
+
+void PrintTable(const std::vector<Row>& rows) {
+  std::printf("| Measure | Subject | Baseline | Ratio | Goal | Met |\n");
+  std::printf("|---|---:|---:|---:|---:|:---:|\n");
+  for (const Row& r : rows) {
+    const std::string ratio = r.ratio ? Format("%.2f×", *r.ratio) : "—";
+    const std::string goal = r.goal ? Format("≤ %.2f×", *r.goal) : r.goalText;
+    const char* met = !r.met ? "—" : *r.met ? "yes" : "**no**";
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", r.what.c_str(), r.subject.c_str(),
+                r.baseline.c_str(), ratio.c_str(), goal.c_str(), met);
+  }
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one;
+  in >> one;
+  return one.empty() ? "?" : one;
+}
+
+// Runs one row; a row that cannot be measured says why in its place and the run goes on.
+void Measure(std::vector<Row>& rows, bool& complete, const std::string& what,
+             const std::function<Row()>& row) {
+  try {
+    rows.push_back(row());
+  } catch (const std::exception& e) {
+    rows.push_back({what, "not measured", e.what(), {}, {}, "", {}});
+    complete = false;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && argv[1] == kRawClientOption) {
+    try {
+      RawStatusExchanges(static_cast<std::uint16_t>(std::stoi(argv[2])), GetStatusDatagram(),
+                         std::stoi(argv[3]));
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "perf_table %s: %s\n", argv[1], e.what());
+      return 1;
+    }
+  }
+  const bool shortRun = argc == 2 && std::string_view(argv[1]) == "--short";
+  if (argc > 2 || (argc == 2 && !shortRun)) {
+    std::fprintf(stderr, "usage: perf_table [--short]\n");
+    return 2;
+  }
+  // A closed output or a finished echo child must not end the bench by a signal.
+  signal(SIGPIPE, SIG_IGN);
+  const Plan& plan = shortRun ? kShortPlan : kFullPlan;
+  std::printf("perf_table%s: %d rounds of %d cycles / %d exchanges, %d serial exchanges, %d "
+              "starts; load average %s at start\n\n",
+              shortRun ? " --short" : "", plan.rounds, plan.cycles, plan.exchanges,
+              plan.serialExchanges, plan.starts, LoadAverage().c_str());
+  std::fflush(stdout);
+
+  std::vector<Row> rows;
+  bool complete = true;
+  std::optional<UdpScene> scene;
+  try {
+    scene.emplace();
+  } catch (const std::exception& e) {
+    std::printf("The UDP rows cannot be measured: %s\n\n", e.what());
+    complete = false;
+  }
+  Row allocations{"Heap allocations per UDP exchange", "not measured", "", {}, {}, "0", {}};
+  if (scene) {
+    Measure(rows, complete, "Get Status cycle, whole `sample`",
+            [&] { return WholeProgram(plan, *scene); });
+    Measure(rows, complete, "Get Status exchange, `C_ZANTO_EXTCMD_IF`",
+            [&] { return ObjectExchange(plan, *scene, allocations); });
+    Measure(rows, complete, "Emulator / echo server",
+            [&] { return EmulatorAgainstEcho(plan, *scene); });
+    Measure(rows, complete, "Firmware transfer", [&] { return FirmwareTransfer(plan, *scene); });
+  }
+  Measure(rows, complete, "Serial Get Status", [&] { return SerialStatus(plan); });
+  if (scene) {
+    rows.push_back(allocations);
+    Measure(rows, complete, "Start to the link prompt", [&] { return StartToPrompt(plan, *scene); });
+  }
+  PrintTable(rows);
+  std::printf("\nLoad average %s at the end. Ratios are medians of the rounds' ratios.\n",
+              LoadAverage().c_str());
+  if (!complete) std::printf("Some rows could not be measured (see their Baseline column).\n");
+  return complete ? 0 : 1;
+}
