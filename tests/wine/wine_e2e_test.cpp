@@ -86,7 +86,8 @@ class WineTool : public ::testing::Test {
     tool_.emplace(Launch(program));
     ASSERT_EQ(tool_->ReadUntil(Crlf(kLinkPrompt), 30s), Crlf(kLinkPrompt)) << tool_->Output();
     TypeWhenConsoleReady(LinkChoice(link));
-    ASSERT_EQ(tool_->ReadUntil(menu_), menu_) << tool_->Output();
+    ASSERT_EQ(tool_->ReadUntil(menu_), menu_)
+        << tool_->Output() << "\non the terminal: " << ::testing::PrintToString(tool_->TerminalOutput());
   }
 
   // Wine's console takes the terminal out of line mode when it starts; what is typed before
