@@ -14,20 +14,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace e2e {
-namespace {
-
-std::vector<char*> Pointers(std::vector<std::string>& words) {
-  std::vector<char*> p;
-  for (std::string& w : words) p.push_back(w.data());
-  p.push_back(nullptr);
-  return p;
-}
-
-}  // namespace
-
 PipeProcess::PipeProcess(const PtyProcess::Options& options) {
   int in[2];
   int out[2];
@@ -37,17 +24,7 @@ PipeProcess::PipeProcess(const PtyProcess::Options& options) {
     close(in[1]);
     throw std::runtime_error("pipe");
   }
-  std::vector<std::string> argvWords{options.program};
-  argvWords.insert(argvWords.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> envWords;
-  for (char** e = environ; *e != nullptr; ++e) envWords.emplace_back(*e);
-  for (const std::string& change : options.env) {
-    const std::string name = change.substr(0, change.find('=') + 1);
-    std::erase_if(envWords, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
-    envWords.push_back(change);
-  }
-  std::vector<char*> argv = Pointers(argvWords);
-  std::vector<char*> envp = Pointers(envWords);
+  ExecArgs exec(options);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -56,7 +33,7 @@ PipeProcess::PipeProcess(const PtyProcess::Options& options) {
   if (!options.workDir.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
   }
-  const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid_, exec.Argv()[0], &actions, nullptr, exec.Argv(), exec.Envp());
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);

@@ -41,18 +41,6 @@ termios ConsoleTermios() {
   return t;
 }
 
-// This process's environment with the given entries added or replaced.
-std::vector<std::string> Environment(const std::vector<std::string>& changes) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  for (const std::string& change : changes) {
-    const std::string name = change.substr(0, change.find('=') + 1);
-    std::erase_if(env, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
-    env.push_back(change);
-  }
-  return env;
-}
-
 std::vector<char*> Pointers(std::vector<std::string>& words) {
   std::vector<char*> p;
   for (std::string& w : words) p.push_back(w.data());
@@ -62,13 +50,21 @@ std::vector<char*> Pointers(std::vector<std::string>& words) {
 
 }  // namespace
 
+ExecArgs::ExecArgs(const PtyProcess::Options& options) : argWords_{options.program} {
+  argWords_.insert(argWords_.end(), options.args.begin(), options.args.end());
+  for (char** e = environ; *e != nullptr; ++e) envWords_.emplace_back(*e);
+  for (const std::string& change : options.env) {
+    const std::string name = change.substr(0, change.find('=') + 1);
+    std::erase_if(envWords_, [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+    envWords_.push_back(change);
+  }
+  argv_ = Pointers(argWords_);
+  envp_ = Pointers(envWords_);
+}
+
 PtyProcess::PtyProcess(const Options& options) {
   // Everything the child needs is prepared here: after the fork only exec-safe calls run.
-  std::vector<std::string> argvWords{options.program};
-  argvWords.insert(argvWords.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> envWords = Environment(options.env);
-  std::vector<char*> argv = Pointers(argvWords);
-  std::vector<char*> envp = Pointers(envWords);
+  ExecArgs exec(options);
   const char* dir = options.workDir.empty() ? nullptr : options.workDir.c_str();
 
   int pipeEnds[2] = {-1, -1};
@@ -82,7 +78,7 @@ PtyProcess::PtyProcess(const Options& options) {
   if (pid_ == 0) {
     if (pipeEnds[1] >= 0 && dup2(pipeEnds[1], STDOUT_FILENO) < 0) _exit(126);
     if (dir != nullptr && chdir(dir) != 0) _exit(126);
-    execve(argv[0], argv.data(), envp.data());
+    execve(exec.Argv()[0], exec.Argv(), exec.Envp());
     _exit(127);
   }
   fcntl(master_, F_SETFD, FD_CLOEXEC);

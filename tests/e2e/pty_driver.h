@@ -100,4 +100,20 @@ class PtyProcess {
   std::size_t consumed_ = 0;
 };
 
+// The argument and environment arrays exec takes for a program of PtyProcess::Options (its
+// environment: this process's, with the entries given added or replaced), prepared before a
+// fork so that the child runs only exec-safe calls.
+class ExecArgs {
+ public:
+  explicit ExecArgs(const PtyProcess::Options& options);
+  char* const* Argv() { return argv_.data(); }
+  char* const* Envp() { return envp_.data(); }
+
+ private:
+  std::vector<std::string> argWords_;
+  std::vector<std::string> envWords_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
+
 }  // namespace e2e
