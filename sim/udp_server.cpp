@@ -83,9 +83,13 @@ UdpServer::UdpServer(Adapter& adapter, const Options& options, CaptureFile* capt
     socklen_t size = sizeof bound;
     getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size);
     port_ = ntohs(bound.sin_port);
-    // Where each request came to, also when bound to every address.
-    const int one = 1;
-    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    bound_ = bound.sin_addr.s_addr;
+    // Bound to every address, the kernel says where each request came to; bound to one, that
+    // address is the answer, and the per-datagram control data would only slow each exchange.
+    if (bound_ == INADDR_ANY) {
+      const int one = 1;
+      setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    }
     otherSocket_ = BoundSocket(options.otherAddress, 0);
     size = sizeof bound;
     getsockname(otherSocket_, reinterpret_cast<sockaddr*>(&bound), &size);
@@ -112,9 +116,12 @@ UdpServer::~UdpServer() {
 
 void UdpServer::Stop() {
   if (!thread_.joinable()) return;
+  stop_ = true;
   const char wake = 1;
-  // The pipe is never read, so one byte keeps it readable for every later poll.
+  // The pipe is never read, so one byte keeps it readable for every later poll (a delayed
+  // answer's wait); shutting the socket for reading ends the receive, also one not yet begun.
   [[maybe_unused]] const ssize_t written = write(wakeWrite_, &wake, 1);
+  shutdown(socket_, SHUT_RD);
   thread_.join();
 }
 
@@ -125,13 +132,9 @@ bool UdpServer::StopDuring(std::chrono::milliseconds delay) const {
 
 void UdpServer::Run() {
   Bytes buffer(kReceiveBuffer);
-  for (;;) {
-    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents != 0) return;
+  // One blocking receive per request, as a plain UDP server makes: no poll beside it, so the
+  // emulator adds as little as it can to the round trip the tools see.
+  while (!stop_) {
     sockaddr_in from{};
     iovec data{buffer.data(), buffer.size()};
     alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))];
@@ -142,11 +145,12 @@ void UdpServer::Run() {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(socket_, &message, MSG_DONTWAIT);
+    const ssize_t got = recvmsg(socket_, &message, 0);
+    if (stop_) return;
     if (got < 0) continue;
     // The request's destination address, and the local address to answer from.
-    in_addr to{};
-    in_addr local{};
+    in_addr to{bound_};
+    in_addr local{bound_};
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
       if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
         in_pktinfo info{};
@@ -211,7 +215,7 @@ void UdpServer::Send(const Reply& reply, const Datagram& to, const Endpoint& loc
   message.msg_iovlen = 1;
   // The answer leaves from the address the request came to, also when bound to every address.
   alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-  if (fd == socket_) {
+  if (fd == socket_ && bound_ == INADDR_ANY) {
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     cmsghdr* c = CMSG_FIRSTHDR(&message);

@@ -1,6 +1,9 @@
 // The emulated adapter's UDP side: answers each request datagram to its sender, on its own thread.
 #pragma once
 
+#include <netinet/in.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -24,8 +27,9 @@ struct Datagram {
 };
 
 // Binds address:port at construction (throws std::system_error when that fails) and serves
-// until Stop or destruction, which return within one poll round: the thread never blocks on
-// anything but the socket and its wake-up pipe, and answer delays are cut short by them too.
+// until Stop or destruction, which return at once: the thread blocks only in its receive, which
+// Stop ends by shutting the socket for reading, and in answer delays, which Stop's wake-up pipe
+// cuts short.
 //
 // A request datagram is 2 leading bytes and a frame; the answer datagram is 00 00 and the
 // answer frame, without checksum, sent to the request's sender. Delivery faults change that:
@@ -63,9 +67,11 @@ class UdpServer : public TrafficLog<Datagram> {
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::uint16_t port_ = 0;
+  in_addr_t bound_ = 0;  // the address bound to, in network order; 0 is every address
   CaptureFile* capture_;
   Endpoint other_;  // where the other socket sends from
 
+  std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 

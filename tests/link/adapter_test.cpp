@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <numeric>
+#include <string>
+#include <string_view>
 
 #include "extcmd/frame.h"
 #include "extcmd/firmware_block.h"
@@ -214,38 +216,72 @@ TEST(EmulatedAdapter, IgnoresWhatIsNoRequestButRecordsIt) {
 }
 
 // The transport: a plain socket stands in for the tool.
+class PlainClient {
+ public:
+  PlainClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {}
+  ~PlainClient() { close(fd_); }
+  PlainClient(const PlainClient&) = delete;
+  PlainClient& operator=(const PlainClient&) = delete;
+
+  void SendStatusRequest(const char* address, std::uint16_t port) const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    Bytes datagram = {0, 0};
+    const Bytes frame = Request(CMD_GET_STATUS, Bytes(4, 0));
+    datagram.insert(datagram.end(), frame.begin(), frame.end());
+    sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }
+  // The address the answer came from; empty when none came within 10 s.
+  std::string AnswerSource() const {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return {};
+    std::uint8_t answer[4096];
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    const auto got = recvfrom(fd_, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+    EXPECT_EQ(got, 2 + 28 + 120);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    return text;
+  }
+
+ private:
+  int fd_;
+};
+
+// A tool that checks where answers come from accepts only its adapter's address: the emulator
+// answers from the address asked, bound to that address or to every address.
+TEST(EmulatorTransport, AnswersFromTheAddressAsked) {
+  sim::Adapter adapter;
+  for (const char* bound : {e2e::kAdapterAddress, "0.0.0.0"}) {
+    SCOPED_TRACE(bound);
+    sim::UdpServer server(adapter, {bound, 0, e2e::kToolAddress});
+    const PlainClient client;
+    const bool every = std::string_view(bound) == "0.0.0.0";
+    for (const char* asked : {e2e::kAdapterAddress, e2e::kOtherAddress}) {
+      if (!every && std::string_view(asked) != e2e::kAdapterAddress) continue;
+      client.SendStatusRequest(asked, server.Port());
+      EXPECT_EQ(client.AnswerSource(), asked);
+    }
+  }
+}
+
 TEST(EmulatorTransport, AnswersFromAnotherAddressOnDemandAndStopsDuringADelay) {
   sim::Adapter adapter;
   sim::UdpServer server(adapter, {e2e::kAdapterAddress, 0, e2e::kOtherAddress});
-  const int client = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(server.Port());
-  inet_pton(AF_INET, e2e::kAdapterAddress, &to.sin_addr);
-
+  const PlainClient client;
   adapter.AddFault({FaultKind::OtherAddress, std::nullopt, 0, true});
-  Bytes datagram = {0, 0};
-  const Bytes frame = Request(CMD_GET_STATUS, Bytes(4, 0));
-  datagram.insert(datagram.end(), frame.begin(), frame.end());
-  sendto(client, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  pollfd p{client, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 10000), 1);
-  std::uint8_t answer[4096];
-  sockaddr_in from{};
-  socklen_t size = sizeof from;
-  const auto got = recvfrom(client, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
-  EXPECT_EQ(got, 2 + 28 + 120);
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-  EXPECT_STREQ(text, e2e::kOtherAddress);
+  client.SendStatusRequest(e2e::kAdapterAddress, server.Port());
+  EXPECT_EQ(client.AnswerSource(), e2e::kOtherAddress);
 
   // An answer held back for a minute does not hold up the stop (the test's time limit would).
   adapter.AddFault({FaultKind::Delay, std::nullopt, 60000, false});
-  sendto(client, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  client.SendStatusRequest(e2e::kAdapterAddress, server.Port());
   ASSERT_TRUE(server.WaitForReceived(2, 10s));
   server.Stop();
   EXPECT_EQ(server.AnswersSent(), 1u);
-  close(client);
 }
 
 }  // namespace
