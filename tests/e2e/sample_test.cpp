@@ -85,27 +85,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
-  scene_.adapter.Configure([](sim::AdapterProfile& p) {
-    p.identity.mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x5F};
-    p.identity.ip = {192, 168, 0, 10};
-    p.identity.subnetMask = {255, 255, 255, 0};
-    p.identity.commandVersion = 0x201;
-    p.identity.modelName = "PLC-MODEL-X";
-    p.identity.optionFlag = 0x80000008;
-  });
+  scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
   StartAtMenu();
   tool_->SendLine("2");
   ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
-  EXPECT_EQ(UpToKeyPrompt("192.168.0.10"),
-            "192.168.0.10\n"
-            "\n"
-            " MAC Address............. 00-11-22-33-44-5f\n"
-            " IP Address.............. 192.168.0.10\n"
-            " Sub-Net Mask............ 255.255.255.0\n"
-            " Model Name.............. PLC-MODEL-X\n"
-            " Command Version......... 0x00000201\n"
-            " Option Flag............. 0x80000008\n"
-            "\n\n Press any key");
+  EXPECT_EQ(UpToKeyPrompt(kExampleIdentityAddress),
+            kExampleIdentityAddress + "\n" + kExampleIdentityScreen);
   KeyMenuAndQuit();
   const auto requests = scene_.adapter.Requests();
   ASSERT_EQ(requests.size(), 1u);

@@ -45,6 +45,27 @@ inline const std::string kStatusValueLines =
     " Boot Version ........... BOOT 0.9\n"
     " Beacon Status .......... 7\n";
 
+// An identity record for PLC Info Resolution, the address typed for it, and the screen the
+// tool prints for it (after the typed line).
+inline void SetExampleIdentity(sim::IdentityProfile& i) {
+  i.mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x5F};
+  i.ip = {192, 168, 0, 10};
+  i.subnetMask = {255, 255, 255, 0};
+  i.commandVersion = 0x201;
+  i.modelName = "PLC-MODEL-X";
+  i.optionFlag = 0x80000008;
+}
+inline const std::string kExampleIdentityAddress = "192.168.0.10";
+inline const std::string kExampleIdentityScreen =
+    "\n"
+    " MAC Address............. 00-11-22-33-44-5f\n"
+    " IP Address.............. 192.168.0.10\n"
+    " Sub-Net Mask............ 255.255.255.0\n"
+    " Model Name.............. PLC-MODEL-X\n"
+    " Command Version......... 0x00000201\n"
+    " Option Flag............. 0x80000008\n"
+    "\n\n Press any key";
+
 // What is typed at the link prompt.
 enum class Link { Udp, Serial };
 inline std::string LinkChoice(Link link) { return link == Link::Udp ? "0" : "1"; }
