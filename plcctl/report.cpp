@@ -71,11 +71,11 @@ std::string OneLine(const std::string& recordText) {
 }
 
 Json Reporter::StatusJson(const commands::StatusRecord& s) {
-  using Json;
+
   return {{"mode", s.master ? "master" : "terminal"},
-          {"authenticated", s.master ? json(nullptr) : json(s.authenticated)},
+          {"authenticated", s.master ? Json(nullptr) : Json(s.authenticated)},
           {"mac", console::MacText(s.mac)},
-          {"master_mac", s.master ? json(nullptr) : json(console::MacText(s.masterMac))},
+          {"master_mac", s.master ? Json(nullptr) : Json(console::MacText(s.masterMac))},
           {"registered_info", s.registeredInfo},
           {"ether_linkup", s.etherLinkUp},
           {"ether_spddpx", s.etherSpdDpx},
