@@ -111,7 +111,7 @@ void Reporter::Emit(const Result& r) {
       j["result"] = r.failure.Refused() ? Json(r.failure.result) : Json();
       j["message"] = FailureText(r.failure.code);
     }
-    j.update(r.fields);
+    if (r.fields.is_object()) j.update(r.fields);
     plat::WriteOutput(Dump(j) + "\n");
     return;
   }
