@@ -223,6 +223,13 @@ TEST_P(Plcctl, ARefusedBlockStopsTheTransferAndTellsWhich) {
   EXPECT_NE(ran.err.find("plcctl: " + Adapter() + ": firmware: Failure:10207: "),
             std::string::npos) << ran.err;
   EXPECT_NE(ran.err.find(" Result:3\n"), std::string::npos) << ran.err;
+
+  // On a terminal, without --json, the progress line is redrawn after each block.
+  const Ran human = Run({"firmware", "image.bin"});
+  EXPECT_EQ(human.status, 1);
+  EXPECT_EQ(human.out, "");
+  EXPECT_NE(human.err.find("\rfirmware:  20% 1/5 blocks, "), std::string::npos) << human.err;
+  EXPECT_NE(human.err.find("\rfirmware:  40% 2/5 blocks, "), std::string::npos) << human.err;
 }
 
 // One row per class of failure: the adapter refuses, it says nothing, its answer fails a check.
