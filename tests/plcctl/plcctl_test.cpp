@@ -418,6 +418,20 @@ TEST_P(PlcctlUdp, UsageErrorsEndWithStatusTwoAndSendNothing) {
   EXPECT_NE(Run({"--version"}).out.find("plcctl 1."), std::string::npos);
 }
 
+TEST_P(PlcctlUdp, ALinkThatDoesNotOpenFailsEveryAdapterAndQuietShowsOnlyFailures) {
+  const Ran ran = Run({"--link", "serial", "--serial-port", "ttyNOSUCH9", "--json", "status"});
+  EXPECT_EQ(ran.status, 1);
+  const json j = JsonLines(ran.out).at(0);
+  ExpectCommon(j, "ttyNOSUCH9", "status", false);
+  EXPECT_EQ(j.at("code"), 10102);
+
+  const Ran quiet = Run({"--quiet", "status"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(scene_.adapter.RequestCount(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(E2e, PlcctlUdp, ::testing::Values(Link::Udp), kLinkName);
 
 TEST(PlcctlProgress, LineTellsPercentBlocksRateAndTimeLeft) {
