@@ -5,22 +5,25 @@
 #include <cstdio>
 
 #include "extcmd/firmware_block.h"
-#include "platform/clock.h"
 #include "platform/console_io.h"
 
 namespace plcctl {
 
 ProgressLine::ProgressLine(bool shown, bool redraw, std::size_t imageBytes)
-    : shown_(shown), redraw_(redraw), imageBytes_(imageBytes), start_(plat::TickCount()) {}
+    : shown_(shown),
+      redraw_(redraw),
+      imageBytes_(imageBytes),
+      start_(std::chrono::steady_clock::now()) {}
 
 std::string ProgressLine::Line(std::size_t done, std::size_t blocks, std::size_t bytes,
-                               std::uint32_t elapsedMs) {
+                               std::chrono::microseconds elapsed) {
   char text[128];
   const unsigned percent = blocks == 0 ? 100u : static_cast<unsigned>(done * 100 / blocks);
   int n = std::snprintf(text, sizeof text, "firmware: %3u%% %zu/%zu blocks", percent, done, blocks);
-  if (done > 0 && elapsedMs > 0) {
-    const double perSecond = static_cast<double>(bytes) * 1000.0 / elapsedMs;
-    const double leftSeconds = static_cast<double>(elapsedMs) / 1000.0 *
+  const double seconds = std::chrono::duration<double>(elapsed).count();
+  if (done > 0 && seconds > 0) {
+    const double perSecond = static_cast<double>(bytes) / seconds;
+    const double leftSeconds = seconds *
                                static_cast<double>(blocks - done) / static_cast<double>(done);
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
                   ", %.0f bytes/s, %.0f s left", perSecond, leftSeconds);
@@ -47,7 +50,9 @@ void ProgressLine::Accepted(std::size_t k, std::size_t blocks) {
   const std::size_t done = k + 1;
   if (done == blocks) return;  // the memory write follows
   const std::size_t bytes = std::min(done * FW_BLOCK_SIZE, imageBytes_);
-  const std::string line = Line(done, blocks, bytes, plat::TickCount() - start_);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start_);
+  const std::string line = Line(done, blocks, bytes, elapsed);
   if (redraw_) {
     Show(line, false);
     return;

@@ -2,6 +2,7 @@
 // per tenth in a pipe or file.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,10 +22,10 @@ class ProgressLine final : public commands::FirmwareProgress {
   // The transfer has ended: a redrawn line is closed.
   void Done();
 
-  // The line for `done` of `blocks` after `elapsedMs`: percent, blocks, bytes per second and
+  // The line for `done` of `blocks` after `elapsed`: percent, blocks, bytes per second and
   // time left (nothing of the last two before a block has gone).
   static std::string Line(std::size_t done, std::size_t blocks, std::size_t bytes,
-                          std::uint32_t elapsedMs);
+                          std::chrono::microseconds elapsed);
 
  private:
   void Show(const std::string& text, bool final);
@@ -32,7 +33,7 @@ class ProgressLine final : public commands::FirmwareProgress {
   bool shown_;
   bool redraw_;
   std::size_t imageBytes_;
-  std::uint32_t start_ = 0;
+  std::chrono::steady_clock::time_point start_;
   int lastTenth_ = 0;
   bool open_ = false;
   bool countdownTold_ = false;  // a redrawn line is on the terminal
