@@ -234,7 +234,8 @@ Parsed Parse(int argc, const char* const* argv) {
   app.add_option("--config", g.config, "settings file (default: sample.ini here, if there)");
   app.add_option("--link", g.link, "udp (default) or serial")
       ->check(CLI::IsMember({"udp", "serial"}));
-  app.add_option("--ip", g.ip, "adapter address (IP); again for more adapters, or @FILE");
+  app.add_option("--ip", g.ip, "adapter address (IP); again for more adapters, or @FILE")
+      ->allow_extra_args(false);
   app.add_option("--port", g.port, "UDP port, here and at the adapter (PORT)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--host-ip", g.hostIp, "this computer's address (HOST_IP)");

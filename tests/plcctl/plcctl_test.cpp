@@ -374,6 +374,11 @@ TEST_P(PlcctlUdp, SettingsShowWhatSampleIniAndTheOptionsSay) {
   EXPECT_EQ(j.at("timeout"), 1234);
   EXPECT_EQ(scene_.adapter.RequestCount(), 0u);
 
+  // Each --ip takes one address; the command may follow at once.
+  const auto two = JsonLines(Run({"--json", "--ip", "127.0.0.7", "--ip", "127.0.0.8", "settings"}).out);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[1].at("ip"), "127.0.0.8");
+
   // Without a sample.ini the tools' defaults hold; settings opens nothing, so nothing is sent.
   std::filesystem::remove(scene_.scratch.Path() / "sample.ini");
   const json d = JsonLines(Run({"--json", "settings"}).out).at(0);
