@@ -1,8 +1,11 @@
 // scripts/demo.sh as CI runs it, with no terminal: every step of its tour is typed for it, every
-// command's screen appears, and the one failure it shows is the one it explains.
+// command's screen appears, the one failure it shows is the one it explains, and its tour is the
+// one the README quotes.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tests/e2e/pipe_driver.h"
@@ -17,6 +20,18 @@ std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+// The README's first run quotes the tour of sample: the text block that begins with its heading.
+std::string ReadmeTour() {
+  std::ifstream in(README_FILE);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string readme = text.str();
+  const std::size_t begin = readme.find("```text\n== sample, the maintenance tool.");
+  if (begin == std::string::npos) return {};
+  const std::size_t from = begin + std::string("```text\n").size();
+  return readme.substr(from, readme.find("```", from) - from);
 }
 
 TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
@@ -38,6 +53,9 @@ TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
                            "   1  System Command: show version", "   2  Restart"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line;
   }
+  const std::string tour = ReadmeTour();
+  ASSERT_FALSE(tour.empty()) << "no tour of sample in " README_FILE;
+  EXPECT_NE(out.find(tour), std::string::npos) << "README's tour:\n" << tour << "\ndemo:\n" << out;
   // What each command shows, in the order typed.
   std::size_t at = 0;
   for (const char* screen : {
