@@ -13,10 +13,10 @@
 #include <cstring>
 #include <thread>
 
-#include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/serial_end.h"
 #include "tests/unit/serial_frames.h"
+#include "tests/unit/serial_receives.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -86,22 +86,6 @@ long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The receive under test: the base class's, or the one that takes the answer at once.
-struct Receive {
-  const char* name;
-  bool looksEvery100Ms;
-  std::unique_ptr<C_ZANTO_EXTCMD_IF> (*make)(int timeoutMs);
-  friend void PrintTo(const Receive& r, std::ostream* os) { *os << r.name; }
-};
-
-const Receive kReceives[] = {
-    {"Polling", true, [](int t) { return std::make_unique<C_ZANTO_EXTCMD_IF>(t); }},
-    {"Prompt", false,
-     [](int t) -> std::unique_ptr<C_ZANTO_EXTCMD_IF> {
-       return std::make_unique<PromptSerialIf>(t);
-     }},
-};
-
 class SerialLink : public ::testing::TestWithParam<Receive> {
  protected:
   void SetUp() override {
@@ -139,8 +123,7 @@ class SerialLink : public ::testing::TestWithParam<Receive> {
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Receive, SerialLink, ::testing::ValuesIn(kReceives),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Receive, SerialLink, ::testing::ValuesIn(kReceives), kReceiveName);
 
 TEST_P(SerialLink, RequestsGoOnTheLineByteForByte) {
   for (const LineCase& c : RequestLineCases()) {

@@ -1,0 +1,31 @@
+// The two serial receives the serial tests run against: the tools' (looking for the answer every
+// 100 ms) and PromptSerialIf's (taking it as soon as its end-of-frame byte has come).
+#pragma once
+
+#include <memory>
+#include <ostream>
+
+#include "extcmd/prompt_serial.h"
+#include "extcmd/zanto_extcmd_if.h"
+
+namespace testing_support {
+
+struct Receive {
+  const char* name;
+  bool looksEvery100Ms;
+  std::unique_ptr<C_ZANTO_EXTCMD_IF> (*make)(int timeoutMs);
+  friend void PrintTo(const Receive& r, std::ostream* os) { *os << r.name; }
+};
+
+inline const Receive kReceives[] = {
+    {"Polling", true, [](int t) { return std::make_unique<C_ZANTO_EXTCMD_IF>(t); }},
+    {"Prompt", false,
+     [](int t) -> std::unique_ptr<C_ZANTO_EXTCMD_IF> {
+       return std::make_unique<PromptSerialIf>(t);
+     }},
+};
+
+// The test name part of a receive parameter.
+inline const auto kReceiveName = [](const auto& info) { return std::string(info.param.name); };
+
+}  // namespace testing_support
