@@ -14,6 +14,7 @@
 #include "extcmd/frame.h"
 #include "extcmd/prompt_serial.h"
 #include "platform/termination.h"
+#include "tests/win32/link_cases.h"
 
 namespace {
 
@@ -34,11 +35,8 @@ class EmulatorSerialLink : public ::testing::Test {
     }
   }
 
-  // A request with `data`, sent and its answer checked; the Transact result.
   int Exchange(std::uint16_t code, const std::string& data) {
-    link_.MakeCommand(code, static_cast<int>(data.size()));
-    std::memcpy(link_.GetData(), data.data(), data.size());
-    return link_.Transact(0);
+    return wintest::Exchange(link_, code, data);
   }
   int GetStatus() { return Exchange(CMD_GET_STATUS, std::string(4, '\0')); }
 
@@ -57,13 +55,7 @@ TEST_F(EmulatorSerialLink, GetStatusIsAnsweredAgainAndAgain) {
   }
 }
 
-struct FailureCase {
-  const char* name;
-  std::uint16_t code;
-  std::string data;
-  int transact;  // Transact's result
-  int error;     // the code left in m_nError
-};
+using wintest::FailureCase;
 
 class EmulatorSerialFaults : public EmulatorSerialLink,
                              public ::testing::WithParamInterface<FailureCase> {};
