@@ -11,7 +11,9 @@
 // the time-out in m_nTimeout. The receive waits on the port itself (no 100 ms steps) and
 // otherwise does what the base class's does: it clears the same part of the buffer, reads
 // everything queued once the end-of-frame byte has come, unescapes it up to the first
-// end-of-frame byte and drops the rest, with the same failure codes.
+// end-of-frame byte and drops the rest, with the same failure codes. The base class has no
+// virtual destructor: own the object as this class (or through a shared_ptr made as it), never
+// delete it through a pointer to the base.
 class PromptSerialIf : public C_ZANTO_EXTCMD_IF {
  public:
   using C_ZANTO_EXTCMD_IF::C_ZANTO_EXTCMD_IF;

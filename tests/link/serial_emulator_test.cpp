@@ -37,7 +37,7 @@ class SerialEmulator : public ::testing::TestWithParam<Receive> {
 
   sim::Adapter adapter;
   sim::SerialServer server{adapter, {}};
-  std::unique_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
+  const std::shared_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
   C_ZANTO_EXTCMD_IF& link = *object;
 };
 

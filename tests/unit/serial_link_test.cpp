@@ -116,7 +116,7 @@ class SerialLink : public ::testing::TestWithParam<Receive> {
   }
 
   Adapter adapter;
-  std::unique_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
+  const std::shared_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
   C_ZANTO_EXTCMD_IF& link = *object;
   std::vector<Bytes> requests;
 };

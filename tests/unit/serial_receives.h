@@ -10,18 +10,23 @@
 
 namespace testing_support {
 
+// The object is held by a shared_ptr, which deletes it as the class it was made as: the base
+// class has no virtual destructor, so deleting a PromptSerialIf through it would be wrong.
 struct Receive {
   const char* name;
   bool looksEvery100Ms;
-  std::unique_ptr<C_ZANTO_EXTCMD_IF> (*make)(int timeoutMs);
+  std::shared_ptr<C_ZANTO_EXTCMD_IF> (*make)(int timeoutMs);
   friend void PrintTo(const Receive& r, std::ostream* os) { *os << r.name; }
 };
 
 inline const Receive kReceives[] = {
-    {"Polling", true, [](int t) { return std::make_unique<C_ZANTO_EXTCMD_IF>(t); }},
+    {"Polling", true,
+     [](int t) -> std::shared_ptr<C_ZANTO_EXTCMD_IF> {
+       return std::make_shared<C_ZANTO_EXTCMD_IF>(t);
+     }},
     {"Prompt", false,
-     [](int t) -> std::unique_ptr<C_ZANTO_EXTCMD_IF> {
-       return std::make_unique<PromptSerialIf>(t);
+     [](int t) -> std::shared_ptr<C_ZANTO_EXTCMD_IF> {
+       return std::make_shared<PromptSerialIf>(t);
      }},
 };
 
