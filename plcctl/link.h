@@ -1,17 +1,18 @@
-// The script tool's command interface object: the tools' object, recording every frame it sends
-// and receives in a capture file when asked to.
+// The script tool's command interface object: the tools' frames and checks, recording every
+// frame it sends and receives in a capture file when asked to.
 #pragma once
 
 #include <cstdint>
 
-#include "extcmd/zanto_extcmd_if.h"
+#include "extcmd/prompt_serial.h"
 #include "pcap/capture.h"
 
 namespace plcctl {
 
-// The object the script tool's link derives from, named here only: the tools' own object, whose
-// serial receive looks for the answer every 100 ms.
-using PlcctlLinkBase = C_ZANTO_EXTCMD_IF;
+// The object the script tool's link derives from, named here only: the tools' object with a serial
+// receive that takes the answer as soon as its end-of-frame byte has arrived, not on the next of
+// the tools' 100 ms looks.
+using PlcctlLinkBase = PromptSerialIf;
 
 class PlcctlLink final : public PlcctlLinkBase {
  public:
