@@ -75,9 +75,11 @@ class StreamReader {
       const win32::BlockingCall call;
       return TerminationRequested() ? 0 : ReadOnce(in, dest);
     }
-    if (taken_ == slot_->got) {
-      if (!pending_) SetEvent(slot_->wanted.get());
+    if (!pending_ && taken_ == slot_->got) {
+      SetEvent(slot_->wanted.get());
       pending_ = true;
+    }
+    if (pending_) {
       // On a request to end the read stays with the reader, into its own buffer.
       if (win32::WaitHandle(slot_->done.get(), kWaitForever) != WaitResult::Ready) return 0;
       pending_ = false;

@@ -173,6 +173,24 @@ TEST_P(IniLikeWindows, ReadsAsTheSystemsProfileFunctionsDo) {
 INSTANTIATE_TEST_SUITE_P(Files, IniLikeWindows, ::testing::ValuesIn(initest::IniCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Beyond ASCII a UTF-16 file's text reads as UTF-8 (the Windows table above holds ASCII only, as
+// the system's ANSI functions give other bytes): two- and three-byte characters, a surrogate
+// pair, and a lone surrogate, which becomes U+FFFD.
+TEST(Ini, Utf16TextBeyondAsciiReadsAsUtf8) {
+  const std::u16string text = u"[S]\r\nV=\u00e9\u20ac\U0001F600\xD800x\r\n";
+  std::string little = "\xFF\xFE";
+  std::string big = "\xFE\xFF";
+  for (const char16_t unit : text) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    little += {low, high};
+    big += {high, low};
+  }
+  const std::string expected = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx";
+  EXPECT_EQ(console::IniFile::Parse(little).GetString("S", "V", "", 15), expected);
+  EXPECT_EQ(console::IniFile::Parse(big).GetString("S", "V", "", 15), expected);
+}
+
 TEST(LinkConfig, DefaultsWithoutAFile) {
   const auto c = console::ReadLinkConfig(console::IniFile::Load("/nonexistent/sample.ini"), true);
   EXPECT_EQ(c.serialPort, "COM1");
