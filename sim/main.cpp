@@ -22,8 +22,8 @@
 #include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
 #include "extcmd/records.h"
+#include "pcap/capture.h"
 #include "sim/adapter.h"
-#include "sim/capture.h"
 #include "sim/serial_server.h"
 #include "sim/udp_server.h"
 
@@ -556,12 +556,12 @@ int main(int argc, char** argv) {
   for (const sim::Fault& fault : settings.faults) adapter.AddFault(fault);
   try {
     // Made first, so that it is closed only after the servers have stopped.
-    std::optional<sim::CaptureFile> capture;
+    std::optional<pcap::CaptureFile> capture;
     if (!settings.capture.empty()) {
       capture.emplace(settings.capture,
-                      settings.serial ? sim::CaptureLink::Serial : sim::CaptureLink::Ipv4);
+                      settings.serial ? pcap::CaptureLink::Serial : pcap::CaptureLink::Ipv4);
     }
-    sim::CaptureFile* const captureTo = capture ? &*capture : nullptr;
+    pcap::CaptureFile* const captureTo = capture ? &*capture : nullptr;
     std::optional<sim::UdpServer> udp;
     std::optional<sim::SerialServer> serial;
     if (settings.serial) {
