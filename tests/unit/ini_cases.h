@@ -118,7 +118,7 @@ inline std::vector<IniCase> IniCases() {
               "9600"},
       IniCase{"Utf16BigEndian", Utf16("[SERIAL]\r\nPORT=COM3\r\n", true), "SERIAL", "PORT", false,
               "COM3"},
-      IniCase{"Utf16WithoutByteOrderMark", std::string("[\0S\0]\0\n\0P\0=\0C\0\n\0", 18), "S", "P",
+      IniCase{"Utf16WithoutByteOrderMark", std::string("[\0S\0]\0\n\0P\0=\0C\0\n\0", 16), "S", "P",
               false, "DEF"},
       // Numbers as the system converts them: blanks, a sign, a base prefix, then digits up to
       // the first that does not belong.
