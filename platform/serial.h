@@ -27,7 +27,7 @@ struct Overlapped {
 
 // Line settings in the coding the tools' configuration uses.
 struct SerialLineSettings {
-  std::uint32_t baud;
+  std::uint32_t baud;      // any rate the port takes; 0 keeps the port's speed
   std::uint8_t byteSize;   // data bits, 5 to 8
   std::uint8_t parity;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
   std::uint8_t stopBits;   // 0 one, 1 one and a half, 2 two

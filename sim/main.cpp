@@ -23,7 +23,6 @@
 #include "extcmd/frame.h"
 #include "extcmd/records.h"
 #include "pcap/capture.h"
-#include "platform/posix/serial_termios.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "sim/udp_server.h"
@@ -313,7 +312,9 @@ const std::vector<Option>& Options() {
        "answer on this serial port, named as in \"PORT\" (COM2 is /dev/ttyS1, ttyUSB1 is\n"
        "/dev/ttyUSB1), for a tool on another port wired to it by a null-modem cable",
        [](S& s, V v) { return (SerialOptions(s).device = v, !v.empty()); }},
-      {"--rate", "N", "baud rate of --serial-device (default 115200)",
+      {"--rate", "N",
+       "baud rate of --serial-device, any the port takes (default 115200; 0 keeps the\n"
+       "port's rate)",
        [](S& s, V v) { return SetNumber(SerialOptions(s).rate, v, 0xFFFFFFFF); }},
       {"--line-fault", "KIND=COMMAND",
        "damage the answers to the command on the line; KIND is bad-checksum, noise (a byte\n"
@@ -445,9 +446,6 @@ std::string Refusal(const Settings& s) {
   }
   if (given("--rate") && (!s.serial || s.serial->device.empty())) {
     return "--rate sets the rate of --serial-device; a pseudo-terminal has none";
-  }
-  if (given("--rate") && !plat::posix::SpeedFor(s.serial->rate)) {
-    return "this system has no serial rate " + std::to_string(s.serial->rate);
   }
   for (const sim::Fault& f : s.faults) {
     const bool system = f.command == CMD_SYSTEMCMD;

@@ -176,7 +176,8 @@ void ConfigureSerialPort(SerialHandle port, const SerialLineSettings& settings) 
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port->handle, &dcb)) return;
   port->eventChar = settings.eventChar;
-  dcb.BaudRate = settings.baud;
+  // Any rate the driver takes. 0 is no rate: the port keeps its speed, and takes the rest.
+  if (settings.baud != 0) dcb.BaudRate = settings.baud;
   dcb.ByteSize = settings.byteSize;
   dcb.Parity = settings.parity;
   dcb.StopBits = settings.stopBits;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "extcmd/zanto_extcmd_if.h"
+#include "platform/posix/serial_speed.h"
 #include "platform/serial_end.h"
 #include "tests/unit/serial_frames.h"
 #include "tests/unit/serial_receives.h"
@@ -560,6 +561,35 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
+  }
+}
+
+// Every rate is set exactly, read back as the kernel holds it: by its speed constant, or as a
+// free rate where there is none (the Windows rate constants CBR_14400 to CBR_256000 among them).
+// A rate of 0 keeps the speed the port had. On close the port has its speed back, also a free
+// rate, which its saved attributes alone cannot hold.
+TEST(SerialOpen, SetsEveryRateExactlyAndGivesTheSpeedBack) {
+  constexpr std::uint32_t kBefore = 76800;  // a free rate
+  const struct {
+    std::uint32_t rate;
+    std::uint32_t speed;
+  } cases[] = {
+      {50, 50},         {110, 110},         {300, 300},         {600, 600},
+      {38400, 38400},   {115200, 115200},   {4000000, 4000000}, {14400, 14400},
+      {56000, 56000},   {128000, 128000},   {256000, 256000},   {250000, 250000},
+      {31250, 31250},   {0, kBefore},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    Adapter adapter;
+    ASSERT_TRUE(adapter.Ok());
+    plat::posix::SetExactSpeed(adapter.Handle(), kBefore);
+    ASSERT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
+    C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+    ASSERT_EQ(link.OpenSerial(adapter.Port(), c.rate, 8, 0, 0), 1);
+    EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), c.speed);
+    ASSERT_EQ(link.CloseSerial(), 1);
+    EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
   }
 }
 
