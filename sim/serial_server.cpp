@@ -45,8 +45,8 @@ bool Has(const std::vector<SerialFault>& faults, LineFault kind) {
 SerialServer::SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   line_ = options.device.empty()
-              ? plat::SerialEnd::CreatePty()
-              : plat::SerialEnd::OpenDevice(options.device.c_str(),
+              ? SerialEnd::CreatePty()
+              : SerialEnd::OpenDevice(options.device.c_str(),
                                             {options.rate, 8, 0, 0, SERIAL_TERMINATOR});
   if (!line_) {
     throw std::system_error(errno, std::generic_category(),

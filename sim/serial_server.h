@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/serial_end.h"
 #include "sim/adapter.h"
 #include "sim/capture.h"
+#include "sim/serial_end.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
@@ -87,7 +87,7 @@ class SerialServer : public TrafficLog<LineFrame> {
   void CaptureReceived();
 
   Adapter& adapter_;
-  std::unique_ptr<plat::SerialEnd> line_;
+  std::unique_ptr<SerialEnd> line_;
   std::atomic<bool> stop_{false};
   CaptureFile* capture_;
   Bytes burst_;  // received, not yet recorded
