@@ -16,13 +16,18 @@
 #include "platform/posix/serial_termios.h"
 
 namespace sim {
-namespace {
 
-using plat::posix::UniqueFd;
+namespace posix = plat::posix;
+using plat::SerialDevicePath;
+using plat::SerialLineSettings;
+using plat::TickCount;
+using posix::UniqueFd;
+
+namespace {
 
 // Milliseconds left of a wait that began at start, never negative.
 int Remaining(std::uint32_t start, std::int32_t timeoutMs) {
-  const auto waited = static_cast<std::int64_t>(plat::TickCount() - start);
+  const auto waited = static_cast<std::int64_t>(TickCount() - start);
   return waited >= timeoutMs ? 0 : static_cast<int>(timeoutMs - waited);
 }
 
@@ -32,8 +37,8 @@ std::unique_ptr<SerialEnd> SerialEnd::CreatePty() {
   UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!master) return nullptr;
   char name[128];
-  if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
-      ptsname_r(master.get(), name, sizeof name) != 0) {
+  const int m = master.get();
+  if (grantpt(m) != 0 || unlockpt(m) != 0 || ptsname_r(m, name, sizeof name) != 0) {
     return nullptr;
   }
   UniqueFd keeper(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
@@ -52,8 +57,8 @@ std::unique_ptr<SerialEnd> SerialEnd::CreatePty() {
 }
 
 std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
-                                                 const plat::SerialLineSettings& settings) {
-  const std::string path = plat::SerialDevicePath(portName);
+                                                 const SerialLineSettings& settings) {
+  const std::string path = SerialDevicePath(portName);
   UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return nullptr;
   // The lock keeps out a tool of ours (and every program that honours it); exclusive terminal
@@ -64,7 +69,7 @@ std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
   termios t{};
   if (tcgetattr(fd.get(), &t) == 0) {
     found = t;
-    plat::posix::ApplyLineSettings(t, settings);
+    posix::ApplyLineSettings(t, settings);
     tcsetattr(fd.get(), TCSANOW, &t);
   }
   return std::make_unique<SerialEnd>(Token{}, std::move(fd), UniqueFd(), portName, found);
@@ -72,9 +77,7 @@ std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
 
 SerialEnd::SerialEnd(Token, UniqueFd fd, UniqueFd keeper, std::string portName,
                      std::optional<termios> found)
-    : fd_(std::move(fd)),
-      keeper_(std::move(keeper)),
-      portName_(std::move(portName)),
+    : fd_(std::move(fd)), keeper_(std::move(keeper)), portName_(std::move(portName)),
       found_(found) {}
 
 // A device goes back as it was found, open to others; closing the descriptor drops the lock.
@@ -85,7 +88,7 @@ SerialEnd::~SerialEnd() {
 }
 
 std::size_t SerialEnd::Read(std::span<std::uint8_t> dest, std::int32_t timeoutMs) {
-  const std::uint32_t start = plat::TickCount();
+  const std::uint32_t start = TickCount();
   for (;;) {
     const ssize_t got = read(fd_.get(), dest.data(), dest.size());
     if (got > 0) return static_cast<std::size_t>(got);
@@ -99,7 +102,7 @@ std::size_t SerialEnd::Read(std::span<std::uint8_t> dest, std::int32_t timeoutMs
 }
 
 bool SerialEnd::Write(std::span<const std::uint8_t> bytes, std::int32_t timeoutMs) {
-  const std::uint32_t start = plat::TickCount();
+  const std::uint32_t start = TickCount();
   while (!bytes.empty()) {
     const ssize_t sent = write(fd_.get(), bytes.data(), bytes.size());
     if (sent > 0) {
