@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "sim/adapter.h"
 #include "sim/capture.h"
 #include "sim/traffic_log.h"
@@ -62,10 +63,10 @@ class UdpServer : public TrafficLog<Datagram> {
   void Send(const Reply& reply, const Datagram& to, const Endpoint& local);
 
   Adapter& adapter_;
-  int socket_ = -1;
-  int otherSocket_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  plat::posix::UniqueFd socket_;
+  plat::posix::UniqueFd otherSocket_;
+  plat::posix::UniqueFd wakeRead_;
+  plat::posix::UniqueFd wakeWrite_;
   std::uint16_t port_ = 0;
   in_addr_t bound_ = 0;  // the address bound to, in network order; 0 is every address
   CaptureFile* capture_;
