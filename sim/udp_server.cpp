@@ -21,8 +21,6 @@ using plat::posix::UniqueFd;
 // The answer datagram may be as large as a request may claim; anything larger is cut and
 // recorded as it came.
 constexpr std::size_t kReceiveBuffer = 65536;
-// A datagram of fewer bytes than this cannot hold the whole Preamble.
-constexpr std::size_t kShortDatagram = 9;
 constexpr std::size_t kLeadingBytes = 2;
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -155,7 +153,7 @@ void UdpServer::Run() {
     RecordReceived(datagram);
 
     if (datagram.bytes.size() < kLeadingBytes) continue;
-    const auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
+    auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
     if (!reply) continue;
     if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
     Send(*reply, datagram, ToEndpoint(local, port_));
@@ -163,28 +161,13 @@ void UdpServer::Run() {
   }
 }
 
-void UdpServer::Send(const Reply& reply, const Datagram& to, const Endpoint& local) {
-  Bytes out(kLeadingBytes, 0);
-  out.insert(out.end(), reply.frame.begin(), reply.frame.end());
-  int fd = socket_.get();
-  Endpoint source = local;
-  switch (reply.delivery) {
-    case Delivery::Normal:
-      break;
-    case Delivery::Short:
-      out.resize(std::min(out.size(), kShortDatagram));
-      break;
-    case Delivery::Empty:
-      out.clear();
-      break;
-    case Delivery::Oversize:
-      out.resize(std::max(out.size(), reply.oversizeTo), 0);
-      break;
-    case Delivery::OtherAddress:
-      fd = otherSocket_.get();
-      source = other_;
-      break;
-  }
+void UdpServer::Send(Reply& reply, const Datagram& to, const Endpoint& local) {
+  reply.wire.assign(kLeadingBytes, 0);
+  reply.wire.insert(reply.wire.end(), reply.frame.begin(), reply.frame.end());
+  reply.Damage(Stage::Datagram);
+  Bytes& out = reply.wire;
+  const int fd = reply.fromOtherAddress ? otherSocket_.get() : socket_.get();
+  const Endpoint source = reply.fromOtherAddress ? other_ : local;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(to.fromPort);

@@ -33,9 +33,9 @@ struct Datagram {
 // cuts short.
 //
 // A request datagram is 2 leading bytes and a frame; the answer datagram is 00 00 and the
-// answer frame, without checksum, sent to the request's sender. Delivery faults change that:
-// only the first 9 bytes, an empty datagram, a datagram padded past the tools' buffer, or the
-// answer sent from a second socket bound to another loopback address.
+// answer frame, without checksum, sent to the request's sender. The datagram faults (faults.h)
+// change that: only the first 9 bytes, an empty datagram, a datagram padded past the tools'
+// buffer, or the answer sent from a second socket bound to another loopback address.
 //
 // With a capture file, every datagram received and sent goes into it with its addresses and ports;
 // answers leave from the address the request came to, as the capture shows them.
@@ -44,7 +44,7 @@ class UdpServer : public TrafficLog<Datagram> {
   struct Options {
     std::string address = "127.0.0.2";
     std::uint16_t port = 0;  // 0: the system chooses one (see Port)
-    std::string otherAddress = "127.0.0.3";  // where OtherAddress answers come from
+    std::string otherAddress = "127.0.0.3";  // where other-address answers come from
   };
 
   UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
@@ -60,7 +60,7 @@ class UdpServer : public TrafficLog<Datagram> {
   // Sleeps for the delay; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds delay) const;
   // `local` is where the request came to: the address and this server's port.
-  void Send(const Reply& reply, const Datagram& to, const Endpoint& local);
+  void Send(Reply& reply, const Datagram& to, const Endpoint& local);
 
   Adapter& adapter_;
   plat::posix::UniqueFd socket_;
