@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "platform/posix/unique_fd.h"
-#include "sim/capture.h"
+#include "pcap/capture.h"
 
 namespace sim {
 namespace {
@@ -129,11 +129,12 @@ int RunEmulator(const Settings& settings) {
   for (const Fault& fault : settings.faults) adapter.AddFault(fault);
   try {
     // Made first, so that it is closed only after the servers have stopped.
-    std::optional<CaptureFile> capture;
+    std::optional<pcap::CaptureFile> capture;
     if (!settings.capture.empty()) {
-      capture.emplace(settings.capture, settings.serial ? CaptureLink::Serial : CaptureLink::Ipv4);
+      capture.emplace(settings.capture,
+                      settings.serial ? pcap::CaptureLink::Serial : pcap::CaptureLink::Ipv4);
     }
-    CaptureFile* const captureTo = capture ? &*capture : nullptr;
+    pcap::CaptureFile* const captureTo = capture ? &*capture : nullptr;
     std::optional<UdpServer> udp;
     std::optional<SerialServer> serial;
     if (settings.serial) {

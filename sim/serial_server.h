@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "pcap/capture.h"
 #include "sim/adapter.h"
-#include "sim/capture.h"
 #include "sim/serial_end.h"
 #include "sim/traffic_log.h"
 
@@ -41,7 +41,8 @@ class SerialServer : public TrafficLog<LineFrame> {
     std::uint32_t rate = 115200;  // the device's baud rate (8 data bits, no parity, one stop bit)
   };
 
-  SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
+  SerialServer(Adapter& adapter, const Options& options,
+               pcap::CaptureFile* capture = nullptr);
   ~SerialServer();
   SerialServer(const SerialServer&) = delete;
   SerialServer& operator=(const SerialServer&) = delete;
@@ -68,7 +69,7 @@ class SerialServer : public TrafficLog<LineFrame> {
   Adapter& adapter_;
   std::unique_ptr<SerialEnd> line_;
   std::atomic<bool> stop_{false};
-  CaptureFile* capture_;
+  pcap::CaptureFile* capture_;
   Bytes burst_;  // received, not yet recorded
 
   std::thread thread_;

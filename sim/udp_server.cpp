@@ -52,14 +52,14 @@ UniqueFd BoundSocket(const std::string& address, std::uint16_t port) {
   return fd;
 }
 
-Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
-  Endpoint e;
+pcap::Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
+  pcap::Endpoint e;
   std::memcpy(e.address.data(), &address.s_addr, e.address.size());
   e.port = port;
   return e;
 }
 
-in_addr ToInAddr(const Endpoint& e) {
+in_addr ToInAddr(const pcap::Endpoint& e) {
   in_addr a{};
   std::memcpy(&a.s_addr, e.address.data(), e.address.size());
   return a;
@@ -67,7 +67,8 @@ in_addr ToInAddr(const Endpoint& e) {
 
 }  // namespace
 
-UdpServer::UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture)
+UdpServer::UdpServer(Adapter& adapter, const Options& options,
+                     pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   socket_ = BoundSocket(options.address, options.port);
   sockaddr_in bound{};
@@ -161,13 +162,13 @@ void UdpServer::Run() {
   }
 }
 
-void UdpServer::Send(Reply& reply, const Datagram& to, const Endpoint& local) {
+void UdpServer::Send(Reply& reply, const Datagram& to, const pcap::Endpoint& local) {
   reply.wire.assign(kLeadingBytes, 0);
   reply.wire.insert(reply.wire.end(), reply.frame.begin(), reply.frame.end());
   reply.Damage(Stage::Datagram);
   Bytes& out = reply.wire;
   const int fd = reply.fromOtherAddress ? otherSocket_.get() : socket_.get();
-  const Endpoint source = reply.fromOtherAddress ? other_ : local;
+  const pcap::Endpoint source = reply.fromOtherAddress ? other_ : local;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(to.fromPort);

@@ -40,16 +40,29 @@ struct SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Moves the bytes that have arrived into the queue.
-  void Drain() {
+  // Moves the bytes that have arrived into the queue. False when the line can bring no more:
+  // it has hung up, or it failed.
+  bool Drain() {
     std::array<std::uint8_t, 4096> chunk;
     while (queue.size() < kQueueLimit) {
       const std::size_t room = std::min(chunk.size(), kQueueLimit - queue.size());
       const ssize_t got = read(fd, chunk.data(), room);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // nothing more now, the line has hung up, or it failed
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;  // nothing more now
+      if (got <= 0) return false;
       queue.insert(queue.end(), chunk.begin(), chunk.begin() + got);
     }
+    return true;
+  }
+
+  // Whether the event character is among the bytes queued since arming; a report is given once,
+  // the next one needs a new arrival.
+  bool TakeEvent() {
+    if (!watchFrom) return false;
+    const auto from = queue.begin() + static_cast<std::ptrdiff_t>(*watchFrom);
+    if (std::find(from, queue.end(), eventChar) == queue.end()) return false;
+    watchFrom = queue.size();
+    return true;
   }
 
   int fd;
@@ -175,11 +188,28 @@ void ArmSerialEvent(SerialHandle port) {
 bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
   if (port == kInvalidSerial || !port->watchFrom) return false;
   port->Drain();
-  const auto from = port->queue.begin() + static_cast<std::ptrdiff_t>(*port->watchFrom);
-  if (std::find(from, port->queue.end(), port->eventChar) == port->queue.end()) return false;
-  port->watchFrom = port->queue.size();  // reported once; the next report needs a new arrival
+  if (!port->TakeEvent()) return false;
   read.signalled = true;
   return true;
+}
+
+WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& /*read*/, std::int32_t timeoutMs) {
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const bool open = port != kInvalidSerial && port->Drain();
+    if (port != kInvalidSerial && port->TakeEvent()) return WaitResult::Ready;
+    std::int32_t left = kWaitForever;
+    if (timeoutMs >= 0) {
+      const std::uint32_t waited = TickCount() - start;
+      if (waited >= static_cast<std::uint32_t>(timeoutMs)) return WaitResult::TimedOut;
+      left = static_cast<std::int32_t>(static_cast<std::uint32_t>(timeoutMs) - waited);
+    }
+    // A line that has hung up or failed, and a full queue, report readable at once without
+    // bringing a byte; then, as without arming, only the time or a request to end can end it.
+    const bool more = open && port->watchFrom && port->queue.size() < SerialPort::kQueueLimit;
+    const WaitResult waited = posix::WaitFd(more ? port->fd : -1, POLLIN, left);
+    if (waited != WaitResult::Ready) return waited;
+  }
 }
 
 std::size_t SerialQueueCount(SerialHandle port) {

@@ -140,7 +140,9 @@ int ReadTerminalKey() {
   }
 }
 
-bool WriteOutput(std::string_view bytes) {
+namespace {
+
+bool WriteAll(HANDLE out, std::string_view bytes) {
   // Text on Windows ends its lines in CR LF, on the console and in a file alike.
   std::string text;
   text.reserve(bytes.size() + bytes.size() / 8);
@@ -148,7 +150,6 @@ bool WriteOutput(std::string_view bytes) {
     if (c == '\n') text.push_back('\r');
     text.push_back(c);
   }
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   std::string_view rest = text;
   while (!rest.empty()) {
     DWORD put = 0;
@@ -162,5 +163,13 @@ bool WriteOutput(std::string_view bytes) {
   }
   return true;
 }
+
+}  // namespace
+
+bool WriteOutput(std::string_view bytes) { return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes); }
+bool WriteErrorOutput(std::string_view bytes) {
+  return WriteAll(GetStdHandle(STD_ERROR_HANDLE), bytes);
+}
+bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 
 }  // namespace plat

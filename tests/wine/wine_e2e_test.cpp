@@ -373,8 +373,10 @@ TEST_F(WineSerial, OpensCom12WithTheLineFormatAndSendsTheStuffedFrame) {
 
 // What Wine cannot show, each with the reason (the README lists them too).
 TEST(WineCannotShow, SerialReceive) {
-  GTEST_SKIP() << "Wine never reports EV_RXFLAG on a pseudo-terminal (and cancels a pending "
-                  "WaitCommEvent there), so the serial receive is not exercised";
+  GTEST_SKIP() << "Wine never reports EV_RXFLAG on a pseudo-terminal (and ends every pending "
+                  "WaitCommEvent there at once), so the tools' serial receive is not exercised "
+                  "(PromptSerialIf's, which reads each byte as it comes, is: "
+                  "win32_serial_link_tests)";
 }
 
 // On Windows a line typed as Ctrl-Z and Enter ends input (the tool then ends with status 0).
