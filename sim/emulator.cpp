@@ -54,7 +54,9 @@ class StopSignals {
     for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &note, &previous_[i]);
   }
   ~StopSignals() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      sigaction(kSignals[i], &previous_[i], nullptr);
+    }
     g_stopWrite = -1;
   }
   StopSignals(const StopSignals&) = delete;
@@ -152,7 +154,8 @@ int RunEmulator(const Settings& settings) {
     }
     std::fflush(stdout);
 
-    const UniqueFd parent = settings.parentPid != 0 ? ProcessHandle(settings.parentPid) : UniqueFd();
+    const UniqueFd parent =
+        settings.parentPid != 0 ? ProcessHandle(settings.parentPid) : UniqueFd();
     const bool look = settings.verbose || (settings.parentPid != 0 && !parent);
     std::size_t logged = 0;
     for (;;) {

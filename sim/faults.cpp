@@ -28,7 +28,9 @@ void EchoRequestCode(Reply& r, int) {
 }
 void BadPreamble(Reply& r, int) { r.frame[frame::kPreamble.size() - 1] = 0xAA; }
 void BadFrameType(Reply& r, int) { r.frame[frame::kOffFrameType] = frame::kFrameType + 1; }
-void BadDirection(Reply& r, int) { frame::Put16(&r.frame[frame::kOffDirection], frame::kDirRequest); }
+void BadDirection(Reply& r, int) {
+  frame::Put16(&r.frame[frame::kOffDirection], frame::kDirRequest);
+}
 void BadMagic(Reply& r, int) { frame::Put32(&r.frame[frame::kOffMagic], frame::kMagic + 1); }
 void NoTextEnd(Reply& r, int) { r.textWithoutEnd = true; }
 void ShortDatagram(Reply& r, int) { r.wire.resize(std::min(r.wire.size(), kShortDatagram)); }

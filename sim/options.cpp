@@ -87,7 +87,9 @@ std::vector<std::string> Wrapped(std::string_view text, std::size_t width) {
   while (!text.empty()) {
     const std::size_t blank = text.find(' ');
     const std::string_view word = text.substr(0, blank);
-    if (!lines.back().empty() && lines.back().size() + 1 + word.size() > width) lines.emplace_back();
+    if (!lines.back().empty() && lines.back().size() + 1 + word.size() > width) {
+      lines.emplace_back();
+    }
     lines.back() += (lines.back().empty() ? "" : " ") + std::string(word);
     text.remove_prefix(blank == std::string_view::npos ? text.size() : blank + 1);
   }
@@ -235,7 +237,8 @@ void Describe(Options& o, Settings& s) {
           [&s](V v) { return SetText(s.udp.otherAddress, v); });
 
   o.Group("The adapter it pretends to be (Get Status, PLC Info Resolution):");
-  o.Value("--mode", "master|terminal", "runs as the network's master or as a terminal (default master)",
+  o.Value("--mode", "master|terminal",
+          "runs as the network's master or as a terminal (default master)",
           [&status](V v) { return SetChoice(status.master, v, "master", "terminal"); });
   o.Value("--authenticated", "yes|no", "whether the terminal is authenticated (default yes)",
           [&status](V v) { return SetChoice(status.authenticated, v, "yes", "no"); });
