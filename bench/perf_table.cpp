@@ -5,17 +5,14 @@
 //   perf_table --short   a few seconds: the same rows on fewer and smaller blocks
 //
 // Everything runs on loopback: the emulator on 127.0.0.2, the tool or client on 127.0.0.1, on
-// the same port. A Linux tool: it starts programs and serves UDP with POSIX calls directly.
+// the same port. A Linux tool: it starts programs with the test toolkit and serves UDP with
+// POSIX calls directly.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,8 +36,7 @@
 #include "sample/handlers.h"
 #include "tests/e2e/scene.h"
 #include "tests/heap/heap_count.h"
-
-extern char** environ;
+#include "tests/toolkit/process.h"
 
 namespace {
 
@@ -126,120 +122,28 @@ Measured Interleave(int rounds, const std::function<double()>& subject,
   return {Median(s), Median(b), Median(r)};
 }
 
-// A descriptor, closed at the end of its life.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  int Get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
+using toolkit::UniqueFd;
 
- private:
-  int fd_;
-};
-
-std::pair<Fd, Fd> Pipe() {
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) FailCall("pipe");
-  return {Fd(ends[0]), Fd(ends[1])};
+// A program started with its standard input and output on the descriptors given, in a folder.
+toolkit::Child Start(const std::string& program, std::vector<std::string> args, int in, int out,
+                     const std::string& dir = {}) {
+  return toolkit::Child::Spawn({program, std::move(args), dir, {}}, {.in = in, .out = out});
 }
 
-// A program started with its standard input and output on the descriptors given, in a folder;
-// killed by its pid and reaped at the end of its life unless it has ended.
-class Child {
- public:
-  Child(std::vector<std::string> argv, int in, int out, const std::string& dir = {}) {
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    const int error = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-      errno = error;
-      FailCall("cannot start " + argv[0]);
-    }
-    exit_ = Fd(static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)));
-  }
-  ~Child() {
-    if (!reaped_) {
-      kill(pid_, SIGKILL);
-      Reap();
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  pid_t Pid() const { return pid_; }
-
-  // Waits for its end (a program still running after kLongestWait is killed): its exit
-  // status, or minus the signal that ended it.
-  int Wait() {
-    if (exit_.Get() >= 0) {
-      pollfd p{exit_.Get(), POLLIN, 0};
-      const int waitMs = static_cast<int>(std::chrono::milliseconds(kLongestWait).count());
-      while (poll(&p, 1, waitMs) < 0 && errno == EINTR) {
-      }
-      if (p.revents == 0) kill(pid_, SIGKILL);
-    }
-    return Reap();
-  }
-
- private:
-  int Reap() {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-
-  pid_t pid_ = -1;
-  Fd exit_;
-  bool reaped_ = false;
-};
-
-// Reads a program's output until `text` shows; everything read so far. Fails when the output
-// ends first or takes longer than kLongestWait.
-std::string ReadUntil(int fd, std::string_view text) {
-  std::string got;
-  const auto deadline = Clock::now() + kLongestWait;
-  while (got.find(text) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
-      Fail("no \"" + std::string(text) + "\" in time; output so far: " + got);
-    }
-    char chunk[4096];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Fail("output ended before \"" + std::string(text) + "\": " + got);
-    }
-    got.append(chunk, static_cast<std::size_t>(n));
-  }
-  return got;
+// Waits for its end (a program still running after kLongestWait is killed): its exit status,
+// or minus the signal that ended it.
+int Wait(toolkit::Child& child) {
+  if (const auto status = child.Wait(kLongestWait)) return *status;
+  return child.Kill().value_or(-1);
 }
 
-Fd DevNull() {
-  Fd fd(open("/dev/null", O_RDWR | O_CLOEXEC));
-  if (fd.Get() < 0) FailCall("/dev/null");
-  return fd;
+// Reads a program's output until `text` shows; everything read up to its end. Fails when the
+// output ends first or takes longer than kLongestWait.
+std::string ReadUntil(toolkit::Inbound& output, std::string_view text) {
+  const std::string_view texts[] = {text};
+  auto got = toolkit::ReadUntilAny(output, texts, Clock::now() + kLongestWait);
+  if (!got) Fail("no \"" + std::string(text) + "\" in time; output so far: " + output.Text());
+  return *got;
 }
 
 // The emulator program, started with the options given; it runs until the end of the run (and
@@ -247,39 +151,29 @@ Fd DevNull() {
 class Emulator {
  public:
   Emulator(const std::vector<std::string>& options, std::string_view ready) {
-    auto [read, write] = Pipe();
-    std::vector<std::string> argv{EMULATOR_PROGRAM, "--parent-pid", std::to_string(getpid())};
-    argv.insert(argv.end(), options.begin(), options.end());
-    const Fd in = DevNull();
-    child_.emplace(argv, in.Get(), write.Get());
-    write.Close();
-    startup_ = ReadUntil(read.Get(), ready);
+    auto [read, write] = toolkit::MakePipe();
+    std::vector<std::string> args{"--parent-pid", std::to_string(getpid())};
+    args.insert(args.end(), options.begin(), options.end());
+    const UniqueFd in = toolkit::OpenNull();
+    child_ = Start(EMULATOR_PROGRAM, std::move(args), in.get(), write.get());
+    write.reset();
+    toolkit::Inbound output(std::move(read));
+    startup_ = ReadUntil(output, ready);
   }
   // What it printed at start.
   const std::string& Startup() const { return startup_; }
 
  private:
-  std::optional<Child> child_;
+  toolkit::Child child_;
   std::string startup_;
 };
 
-sockaddr_in Address(const char* text, std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  inet_pton(AF_INET, text, &a.sin_addr);
-  return a;
-}
-
-Fd BoundUdp(const char* address, std::uint16_t port) {
-  Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in a = Address(address, port);
-  if (fd.Get() < 0 || bind(fd.Get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    FailCall(std::string("cannot bind ") + address + ":" + std::to_string(port));
-  }
+UniqueFd BoundUdp(const char* address, std::uint16_t port) {
+  UniqueFd fd = toolkit::BoundUdp(address, port);
+  if (!fd) FailCall(std::string("cannot bind ") + address + ":" + std::to_string(port));
   // Bounded: a lost datagram ends the run instead of hanging it.
   const timeval second{1, 0};
-  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+  setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
   return fd;
 }
 
@@ -288,21 +182,21 @@ Fd BoundUdp(const char* address, std::uint16_t port) {
 class RawClient {
  public:
   explicit RawClient(std::uint16_t port)
-      : socket_(BoundUdp(kToolAddress, port)), to_(Address(kAdapterAddress, port)) {}
+      : socket_(BoundUdp(kToolAddress, port)), to_(toolkit::Address(kAdapterAddress, port)) {}
 
   // One request out, its answer in; the answer's bytes.
   std::span<const std::uint8_t> PingPong(std::span<const std::uint8_t> request) {
-    if (sendto(socket_.Get(), request.data(), request.size(), 0,
+    if (sendto(socket_.get(), request.data(), request.size(), 0,
                reinterpret_cast<const sockaddr*>(&to_), sizeof to_) < 0) {
       FailCall("sendto");
     }
-    const ssize_t got = recvfrom(socket_.Get(), answer_.data(), answer_.size(), 0, nullptr, nullptr);
+    const ssize_t got = recvfrom(socket_.get(), answer_.data(), answer_.size(), 0, nullptr, nullptr);
     if (got <= 0) FailCall("no answer");
     return {answer_.data(), static_cast<std::size_t>(got)};
   }
 
  private:
-  Fd socket_;
+  UniqueFd socket_;
   sockaddr_in to_;
   std::array<std::uint8_t, 4096> answer_{};
 };
@@ -312,33 +206,28 @@ class RawClient {
 class EchoServer {
  public:
   explicit EchoServer(std::uint16_t port) {
-    Fd socket = BoundUdp(kAdapterAddress, port);
-    pid_ = fork();
-    if (pid_ < 0) FailCall("fork");
-    if (pid_ == 0) {
+    const UniqueFd socket = BoundUdp(kAdapterAddress, port);
+    const pid_t pid = fork();
+    if (pid < 0) FailCall("fork");
+    if (pid == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       std::array<std::uint8_t, 4096> buffer{};
       for (;;) {
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        const ssize_t got = recvfrom(socket.Get(), buffer.data(), buffer.size(), 0,
+        const ssize_t got = recvfrom(socket.get(), buffer.data(), buffer.size(), 0,
                                      reinterpret_cast<sockaddr*>(&from), &size);
         if (got > 0) {
-          sendto(socket.Get(), buffer.data(), static_cast<std::size_t>(got), 0,
+          sendto(socket.get(), buffer.data(), static_cast<std::size_t>(got), 0,
                  reinterpret_cast<const sockaddr*>(&from), size);
         }
       }
     }
+    child_ = toolkit::Child(pid);
   }
-  ~EchoServer() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  EchoServer(const EchoServer&) = delete;
-  EchoServer& operator=(const EchoServer&) = delete;
 
  private:
-  pid_t pid_ = -1;
+  toolkit::Child child_;  // killed and reaped with the server
 };
 
 // Request datagrams exactly as the tool sends them: built by an interface object in the UDP
@@ -387,7 +276,7 @@ std::uint8_t ResultOf(std::span<const std::uint8_t> answer) {
 // screen would be, and pauses that return at once (the fixed pauses are no work of the tool's).
 class NoPauseStreams final : public console::ConsoleStreams {
  public:
-  explicit NoPauseStreams(std::string input) : input_(std::move(input)), out_(DevNull()) {}
+  explicit NoPauseStreams(std::string input) : input_(std::move(input)), out_(toolkit::OpenNull()) {}
   bool InputIsTerminal() override { return false; }
   std::size_t ReadInput(std::span<char> dest) override {
     const std::size_t n = std::min(dest.size(), input_.size() - taken_);
@@ -397,7 +286,7 @@ class NoPauseStreams final : public console::ConsoleStreams {
   }
   int ReadTerminalKey() override { return -1; }
   bool WriteOutput(std::string_view bytes) override {
-    return write(out_.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return write(out_.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
   bool Pause(std::uint32_t) override { return true; }
   bool EndRequested() override { return false; }
@@ -406,7 +295,7 @@ class NoPauseStreams final : public console::ConsoleStreams {
  private:
   std::string input_;
   std::size_t taken_ = 0;
-  Fd out_;
+  UniqueFd out_;
 };
 
 // An interface object with its UDP link open to the emulator, closed at the end of its life.
@@ -471,13 +360,13 @@ constexpr std::string_view kRawClientOption = "--raw-client";
 // Seconds per exchange of a raw client program making n exchanges, from its start to its end,
 // timed as the whole tool is.
 double RawClientProgram(std::uint16_t port, int n) {
-  const Fd null = DevNull();
+  const UniqueFd null = toolkit::OpenNull();
   int status = -1;
   const double seconds = SecondsOf([&] {
-    Child client({"/proc/self/exe", std::string(kRawClientOption), std::to_string(port),
-                  std::to_string(n)},
-                 null.Get(), null.Get());
-    status = client.Wait();
+    toolkit::Child client = Start("/proc/self/exe",
+                                  {std::string(kRawClientOption), std::to_string(port), std::to_string(n)},
+                                  null.get(), null.get());
+    status = Wait(client);
   });
   if (status != 0) Fail("the raw client program ended with " + std::to_string(status));
   return seconds / n;
@@ -489,19 +378,20 @@ double SampleCycles(const UdpScene& scene, int n) {
   std::string input = "0\n";
   for (int i = 0; i < n; ++i) input += "1\nk";
   input += "0\n";
-  auto [in, feed] = Pipe();
+  toolkit::PipeEnds in = toolkit::MakePipe();
   // The whole input waits in the pipe before the tool starts, so writing it costs the tool nothing.
-  if (fcntl(feed.Get(), F_SETPIPE_SZ, static_cast<int>(input.size())) < 0 ||
-      write(feed.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+  if (fcntl(in.write.get(), F_SETPIPE_SZ, static_cast<int>(input.size())) < 0 ||
+      write(in.write.get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
     FailCall("cannot fill the input pipe");
   }
-  feed.Close();
+  in.write.reset();
   const auto outPath = scene.scratch.Path() / "screens.txt";
-  const Fd out(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  const UniqueFd out = toolkit::OpenFile(outPath, O_WRONLY | O_CREAT | O_TRUNC);
   int status = -1;
   const double seconds = SecondsOf([&] {
-    Child tool({SAMPLE_PROGRAM}, in.Get(), out.Get(), scene.scratch.Path().string());
-    status = tool.Wait();
+    toolkit::Child tool =
+        Start(SAMPLE_PROGRAM, {}, in.read.get(), out.get(), scene.scratch.Path().string());
+    status = Wait(tool);
   });
   std::ifstream screens(outPath);
   const std::string text((std::istreambuf_iterator<char>(screens)), std::istreambuf_iterator<char>());
@@ -718,22 +608,25 @@ Row PromptSerialFirmware(const Plan& plan, const SerialScene& scene) {
 
 Row StartToPrompt(const Plan& plan, const UdpScene& scene) {
   const auto sample = [&] {
-    auto [in, keep] = Pipe();
-    auto [read, out] = Pipe();
-    std::optional<Child> tool;
+    toolkit::PipeEnds in = toolkit::MakePipe();
+    toolkit::PipeEnds out = toolkit::MakePipe();
+    toolkit::Inbound output(std::move(out.read));
+    toolkit::Child tool;
     const double seconds = SecondsOf([&] {
-      tool.emplace(std::vector<std::string>{SAMPLE_PROGRAM}, in.Get(), out.Get(),
-                   scene.scratch.Path().string());
-      out.Close();
-      ReadUntil(read.Get(), kLinkPrompt);
+      tool = Start(SAMPLE_PROGRAM, {}, in.read.get(), out.write.get(), scene.scratch.Path().string());
+      out.write.reset();
+      ReadUntil(output, kLinkPrompt);
     });
-    keep.Close();  // input ends at the link prompt: the tool ends
-    tool->Wait();
+    in.write.reset();  // input ends at the link prompt: the tool ends
+    Wait(tool);
     return seconds;
   };
   const auto trueProgram = [] {
-    const Fd null = DevNull();
-    return SecondsOf([&] { Child({"/bin/true"}, null.Get(), null.Get()).Wait(); });
+    const UniqueFd null = toolkit::OpenNull();
+    return SecondsOf([&] {
+      toolkit::Child child = Start("/bin/true", {}, null.get(), null.get());
+      Wait(child);
+    });
   };
   const Measured m = Interleave(plan.starts, sample, trueProgram);
   return {"Start to the link prompt: `sample` / starting `/bin/true`",

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "tests/e2e/pty_driver.h"
+#include "tests/toolkit/process.h"
 
 namespace e2e {
 
@@ -17,20 +18,20 @@ namespace e2e {
 // the program by its pid if it is still running, and reaps it.
 class PipeProcess {
  public:
-  // Throws std::runtime_error when the pipes or the process cannot be made.
+  // Throws std::system_error when the pipes or the process cannot be made.
   explicit PipeProcess(const PtyProcess::Options& options);
-  ~PipeProcess();
   PipeProcess(const PipeProcess&) = delete;
   PipeProcess& operator=(const PipeProcess&) = delete;
 
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_.Pid(); }
 
-  // Writes to the program's input; false when it no longer reads it.
+  // Writes to the program's input (reading its output meanwhile); false when it no longer
+  // reads it.
   bool Write(std::string_view bytes);
   // Ends the program's input, as the end of a script does.
-  void CloseInput();
+  void CloseInput() { input_.reset(); }
   // Stops reading its output, as "| head -c N" does once it has had enough.
-  void CloseOutput();
+  void CloseOutput() { output_.Close(); }
 
   // Reads until `text` shows in the output after what earlier reads consumed; returns the
   // output up to the end of `text`, or nothing when the wait ends or the output ends first.
@@ -39,19 +40,13 @@ class PipeProcess {
   // Its exit status, or minus the signal that ended it; nothing while it still runs.
   std::optional<int> WaitExit(std::chrono::milliseconds wait = kDefaultWait);
 
-  const std::string& Output() const { return output_; }
+  const std::string& Output() const { return output_.Text(); }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  bool Pump(Clock::time_point deadline);
-
-  int input_ = -1;
-  int output_fd_ = -1;
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  int status_ = 0;
-  std::string output_;
-  std::size_t consumed_ = 0;
+  toolkit::UniqueFd input_;
+  toolkit::Inbound output_;
+  toolkit::Inbound* const streams_[1] = {&output_};
+  toolkit::Child child_;  // last: the program is killed before its pipes close
 };
 
 }  // namespace e2e

@@ -4,12 +4,14 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <array>
 #include <chrono>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "tests/toolkit/process.h"
 
 namespace e2e {
 
@@ -26,11 +28,8 @@ inline constexpr std::chrono::milliseconds kDefaultWait = 10s;
 // The destructor kills the program by its pid if it is still running, and reaps it.
 class PtyProcess {
  public:
-  struct Options {
-    std::string program;            // path of the program
-    std::vector<std::string> args;  // its arguments, without the program itself
-    std::string workDir;            // where it starts; empty: the current folder
-    std::vector<std::string> env;   // "NAME=value": added to, or replacing, this environment
+  // The program, its arguments, folder and environment.
+  struct Options : toolkit::Command {
     // Standard output goes to a pipe, and the reads see what comes through it; the terminal
     // stays standard input and error (what a program draws on the terminal is kept apart).
     bool outputPipe = false;
@@ -38,11 +37,10 @@ class PtyProcess {
 
   // Throws std::runtime_error when the terminal or the process cannot be made.
   explicit PtyProcess(const Options& options);
-  ~PtyProcess();
   PtyProcess(const PtyProcess&) = delete;
   PtyProcess& operator=(const PtyProcess&) = delete;
 
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_.Pid(); }
 
   // Reads until `text` shows in the output after what earlier reads consumed, and returns the
   // output from there up to the end of `text` (which it consumes). Nothing when the wait ends
@@ -75,45 +73,25 @@ class PtyProcess {
   std::optional<int> WaitExit(std::chrono::milliseconds wait = kDefaultWait);
 
   // Everything the program wrote so far, and the part no read has consumed yet.
-  const std::string& Output() const { return output_; }
+  const std::string& Output() const { return Primary().Text(); }
   // With Options::outputPipe: what came on the terminal itself.
-  const std::string& TerminalOutput() const { return terminal_; }
-  std::string Unconsumed() const { return output_.substr(consumed_); }
+  const std::string& TerminalOutput() const { return terminal_.Text(); }
+  std::string Unconsumed() const { return Primary().Unconsumed(); }
+  // Whether typed lines show in Output() as their echo (not with Options::outputPipe).
+  bool EchoInOutput() const { return !outputPipe_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  // Takes what the terminal has, waiting until the deadline at most; false when nothing more
-  // will come (the program has closed the terminal).
-  bool Pump(Clock::time_point deadline);
+  using Clock = toolkit::Clock;
+  const toolkit::Inbound& Primary() const { return outputPipe_ ? pipe_ : terminal_; }
+  toolkit::Inbound& Primary() { return outputPipe_ ? pipe_ : terminal_; }
   void Write(std::string_view bytes);
-  bool Reap(bool block);
 
-  int master_ = -1;
-  int outputPipe_ = -1;  // with Options::outputPipe: the read end
-  pid_t pid_ = -1;
-  bool ended_ = false;       // reaped
-  int status_ = 0;           // exit status or minus the signal, once reaped
-  bool outputClosed_ = false;
-  bool terminalClosed_ = false;  // with an output pipe: the terminal's other side has gone
-  std::string output_;
-  std::string terminal_;
-  std::size_t consumed_ = 0;
-};
-
-// The argument and environment arrays exec takes for a program of PtyProcess::Options (its
-// environment: this process's, with the entries given added or replaced), prepared before a
-// fork so that the child runs only exec-safe calls.
-class ExecArgs {
- public:
-  explicit ExecArgs(const PtyProcess::Options& options);
-  char* const* Argv() { return argv_.data(); }
-  char* const* Envp() { return envp_.data(); }
-
- private:
-  std::vector<std::string> argWords_;
-  std::vector<std::string> envWords_;
-  std::vector<char*> argv_;
-  std::vector<char*> envp_;
+  bool outputPipe_ = false;
+  toolkit::Inbound terminal_;  // the master side: written, read, and asked for its modes
+  toolkit::Inbound pipe_;      // with Options::outputPipe: the read end
+  // Both are read whenever the driver waits, so that drawing on either never blocks.
+  std::array<toolkit::Inbound*, 2> streams_{&terminal_, &pipe_};
+  toolkit::Child child_;  // last: the program is killed before its terminal closes
 };
 
 }  // namespace e2e

@@ -3,12 +3,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -16,6 +14,7 @@
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
+#include "tests/toolkit/process.h"
 
 namespace e2e {
 namespace {
@@ -238,29 +237,17 @@ TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
 std::pair<int, std::string> RunWithInput(const ToolScene& scene, const std::string& input) {
   const auto dir = scene.scratch.Path();
   std::ofstream(dir / "input.txt", std::ios::binary) << input;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, (dir / "input.txt").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, (dir / "output.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  char program[] = SAMPLE_PROGRAM;
-  char* argv[] = {program, nullptr};
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return {-1, "spawn failed"};
+  const toolkit::UniqueFd in = toolkit::OpenFile(dir / "input.txt", O_RDONLY);
+  const toolkit::UniqueFd out =
+      toolkit::OpenFile(dir / "output.txt", O_WRONLY | O_CREAT | O_TRUNC);
+  toolkit::Child tool = toolkit::Child::Spawn({SAMPLE_PROGRAM, {}, dir.string(), {}},
+                                              {.in = in.get(), .out = out.get()});
   // Bounded: the tool ends when its input does.
-  int status = 0;
-  for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(50000);
-  if (waitpid(pid, &status, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return {-1, "did not end"};
-  }
-  std::ostringstream out;
-  out << std::ifstream(dir / "output.txt", std::ios::binary).rdbuf();
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.str()};
+  const std::optional<int> status = tool.Wait(kDefaultWait);
+  if (!status) return {-1, "did not end"};
+  std::ostringstream shown;
+  shown << std::ifstream(dir / "output.txt", std::ios::binary).rdbuf();
+  return {*status, shown.str()};
 }
 
 TEST(SampleFromAFile, ALineBeyondTheLineBufferIsRejectedWholeAndNotCutShort) {

@@ -13,22 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/toolkit/fd.h"
+
 namespace e2e {
-namespace {
-
-// Binds a plain UDP socket (no address reuse) to address:port; the socket, or -1.
-int Bound(const char* address, std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  inet_pton(AF_INET, address, &a.sin_addr);
-  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
-}  // namespace
 
 sim::Bytes FirmwareImage(std::size_t size) {
   sim::Bytes b(size);
@@ -72,18 +59,13 @@ long OpenDescriptors(int pid) {
 
 std::uint16_t FreeUdpPort() {
   for (int attempt = 0; attempt < 50; ++attempt) {
-    const int tool = Bound(kToolAddress, 0);
-    if (tool < 0) continue;
+    const toolkit::UniqueFd tool = toolkit::BoundUdp(kToolAddress, 0);
+    if (!tool) continue;
     sockaddr_in a{};
     socklen_t size = sizeof a;
-    getsockname(tool, reinterpret_cast<sockaddr*>(&a), &size);
+    getsockname(tool.get(), reinterpret_cast<sockaddr*>(&a), &size);
     const std::uint16_t port = ntohs(a.sin_port);
-    const int adapter = Bound(kAdapterAddress, port);
-    close(tool);
-    if (adapter >= 0) {
-      close(adapter);
-      return port;
-    }
+    if (toolkit::BoundUdp(kAdapterAddress, port)) return port;
   }
   throw std::runtime_error("no free UDP port on the loopback addresses");
 }

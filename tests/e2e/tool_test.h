@@ -80,27 +80,49 @@ inline ToolScene::Settings WithSerialLine(std::string serialKeys = {}) {
   return settings;
 }
 
-// One tool on a terminal in a scene; the scene serves the serial line too when asked.
+// One tool on a terminal in a scene; the scene serves the serial line too when asked. A fixture
+// for another build of the tools (the Windows one under Wine) says how its program starts, how
+// its output ends lines, and how the link is typed; the steps stay the same.
 class ToolTest : public ::testing::Test {
  protected:
   ToolTest() = default;
   explicit ToolTest(const ToolScene::Settings& settings) : scene_(settings) {}
 
+  // How the program starts: in the scene's folder, on its terminal.
+  virtual PtyProcess::Options Launch(const char* program) const { return scene_.Launch(program); }
+  // The line-end rule: a text of the tools, written with "\n", as the program's output shows it.
+  virtual std::string Shown(const std::string& text) const { return text; }
+  // How long the start may take up to the link prompt.
+  virtual std::chrono::milliseconds StartWait() const { return kDefaultWait; }
+  // Types the choice at the link prompt.
+  virtual void TypeAtLinkPrompt(const std::string& line) { tool_->SendLine(line); }
+
   // Starts the program, chooses the link and waits for its main menu right after the echo.
   void StartAtMenu(const char* program, const std::string& menu, Link link = Link::Udp) {
-    menu_ = menu;
-    tool_.emplace(scene_.Launch(program));
-    ASSERT_EQ(tool_->ReadUntil(kLinkPrompt), kLinkPrompt);
-    tool_->SendLine(LinkChoice(link));
-    ASSERT_EQ(tool_->ReadUntil(menu_), LinkChoice(link) + "\n" + menu_) << tool_->Output();
+    menu_ = Shown(menu);
+    tool_.emplace(Launch(program));
+    const std::string prompt = Shown(kLinkPrompt);
+    ASSERT_EQ(tool_->ReadUntil(prompt, StartWait()), prompt) << Seen();
+    ASSERT_NO_FATAL_FAILURE(TypeAtLinkPrompt(LinkChoice(link)));
+    ASSERT_EQ(tool_->ReadUntil(menu_), Echo(LinkChoice(link)) + menu_) << Seen();
   }
 
-  // Types the line and returns what the tool shows up to and with `text`.
+  // A typed line as the output shows it: its echo, when the output is the terminal.
+  std::string Echo(const std::string& line) const {
+    return tool_->EchoInOutput() ? line + "\n" : std::string();
+  }
+  // What the tool showed, for a failure's message.
+  std::string Seen() const {
+    if (tool_->EchoInOutput()) return tool_->Output();
+    return tool_->Output() + "\non the terminal: " + ::testing::PrintToString(tool_->TerminalOutput());
+  }
+
+  // Types the line and returns what the tool shows up to and with `text` (given with "\n").
   std::string Answer(const std::string& line, const std::string& text,
                      std::chrono::milliseconds wait = kDefaultWait) {
     tool_->SendLine(line);
-    return tool_->ReadUntil(text, wait).value_or("(not shown: " + text + ") " +
-                                                 tool_->Unconsumed());
+    return tool_->ReadUntil(Shown(text), wait).value_or("(not shown: " + text + ") " +
+                                                        tool_->Unconsumed());
   }
   std::string UpToKeyPrompt(const std::string& line,
                             std::chrono::milliseconds wait = kDefaultWait) {

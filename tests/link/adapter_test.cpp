@@ -16,6 +16,7 @@
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
+#include "tests/toolkit/fd.h"
 
 namespace {
 
@@ -218,29 +219,23 @@ TEST(EmulatedAdapter, IgnoresWhatIsNoRequestButRecordsIt) {
 // The transport: a plain socket stands in for the tool.
 class PlainClient {
  public:
-  PlainClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {}
-  ~PlainClient() { close(fd_); }
-  PlainClient(const PlainClient&) = delete;
-  PlainClient& operator=(const PlainClient&) = delete;
+  PlainClient() : socket_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
 
   void SendStatusRequest(const char* address, std::uint16_t port) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, address, &to.sin_addr);
+    const sockaddr_in to = toolkit::Address(address, port);
     Bytes datagram = {0, 0};
     const Bytes frame = Request(CMD_GET_STATUS, Bytes(4, 0));
     datagram.insert(datagram.end(), frame.begin(), frame.end());
-    sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(socket_.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
   // The address the answer came from; empty when none came within 10 s.
   std::string AnswerSource() const {
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{socket_.get(), POLLIN, 0};
     if (poll(&p, 1, 10000) != 1) return {};
     std::uint8_t answer[4096];
     sockaddr_in from{};
     socklen_t size = sizeof from;
-    const auto got = recvfrom(fd_, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+    const auto got = recvfrom(socket_.get(), answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
     EXPECT_EQ(got, 2 + 28 + 120);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
@@ -248,7 +243,7 @@ class PlainClient {
   }
 
  private:
-  int fd_;
+  toolkit::UniqueFd socket_;
 };
 
 // A tool that checks where answers come from accepts only its adapter's address: the emulator

@@ -12,6 +12,7 @@
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
+#include "tests/toolkit/fd.h"
 
 namespace {
 
@@ -98,17 +99,13 @@ TEST_F(EtherLink, BindFailuresStore10002AndLeaveTheLinkClosed) {
   EXPECT_EQ(link_.GetConnectType(), CONNECT_NONE);
 
   // The port taken on the tool's address by a socket that does not share it.
-  const int holder = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port_);
-  inet_pton(AF_INET, kToolAddress, &a.sin_addr);
-  ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+  toolkit::UniqueFd holder = toolkit::BoundUdp(kToolAddress, port_);
+  ASSERT_TRUE(holder);
   link_.m_nError = 0;
   EXPECT_EQ(Open(), 0);
   EXPECT_EQ(link_.GetErrorCode(), ERR_ETHER_OPEN);
   EXPECT_EQ(link_.GetConnectType(), CONNECT_NONE);
-  close(holder);
+  holder.reset();
 
   EXPECT_EQ(Open(), 1) << "a failed open leaves nothing behind that blocks the next one";
   EXPECT_EQ(server_.Received().size(), 0u);

@@ -31,6 +31,7 @@
 #include "tests/e2e/pipe_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
+#include "tests/toolkit/fd.h"
 
 namespace e2e {
 namespace {
@@ -92,14 +93,10 @@ class RecordFiller {
  private:
   // From a socket of its own on the tool's address, one request and its answer at a time.
   void OverUdp(std::size_t count) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, kToolAddress, &a.sin_addr);
-    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
-    a.sin_port = htons(scene_.port);
-    inet_pton(AF_INET, kAdapterAddress, &a.sin_addr);
+    const toolkit::UniqueFd socket = toolkit::BoundUdp(kToolAddress, 0);
+    ASSERT_TRUE(socket);
+    const int fd = socket.get();
+    const sockaddr_in a = toolkit::Address(kAdapterAddress, scene_.port);
     sim::Bytes datagram(2, 0);
     datagram.insert(datagram.end(), kGetStatus.begin(), kGetStatus.end());
     std::uint8_t answer[4096];
@@ -110,15 +107,15 @@ class RecordFiller {
       ASSERT_EQ(poll(&p, 1, static_cast<int>(kDefaultWait.count())), 1);
       ASSERT_GT(recv(fd, answer, sizeof answer, 0), 0);
     }
-    close(fd);
   }
 
   // Through the tool's end of the line, raw, one request and its answer at a time; nothing is
   // left on the line for the run.
   void OverTheLine(std::size_t count) {
     const std::string path = "/dev/" + scene_.serialServer->PortName();
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(fd, 0) << path;
+    const toolkit::UniqueFd port(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(port) << path;
+    const int fd = port.get();
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
@@ -138,7 +135,6 @@ class RecordFiller {
       }
       ASSERT_EQ(last, SERIAL_TERMINATOR) << "no answer to request " << i;
     }
-    close(fd);
   }
 
   const ToolScene& scene_;

@@ -68,31 +68,26 @@ std::string Crlf(std::string_view text) {
   return out;
 }
 
-// A Windows tool in a scene with the emulated adapter.
-class WineTool : public ::testing::Test {
+// A Windows tool in a scene with the emulated adapter: the terminal driver's fixture, with Wine
+// starting the program, CR LF line ends, and the typing held until Wine's console is ready.
+class WineTool : public ToolTest {
  protected:
-  explicit WineTool(const ToolScene::Settings& settings = {}) : scene_(settings) {}
+  explicit WineTool(const ToolScene::Settings& settings = {}) : ToolTest(settings) {}
 
   void SetUp() override {
     if (!WindowsBuild()) GTEST_SKIP() << "PLC_WINDOWS_BUILD does not name a Windows build";
   }
 
-  PtyProcess::Options Launch(const char* program) const {
+  PtyProcess::Options Launch(const char* program) const override {
     PtyProcess::Options o = scene_.Launch(WineProgram());
     o.args = {(*WindowsBuild() / program).string()};
     o.outputPipe = true;
     return o;
   }
-
-  // Starts the program, chooses the link and waits for the main menu.
-  void StartAtMenu(const char* program, const std::string& menu, Link link = Link::Udp) {
-    menu_ = Crlf(menu);
-    tool_.emplace(Launch(program));
-    ASSERT_EQ(tool_->ReadUntil(Crlf(kLinkPrompt), 30s), Crlf(kLinkPrompt)) << tool_->Output();
-    TypeWhenConsoleReady(LinkChoice(link));
-    ASSERT_EQ(tool_->ReadUntil(menu_), menu_)
-        << tool_->Output() << "\non the terminal: " << ::testing::PrintToString(tool_->TerminalOutput());
-  }
+  std::string Shown(const std::string& text) const override { return Crlf(text); }
+  // Wine starts slowly, the first time in a prefix above all.
+  std::chrono::milliseconds StartWait() const override { return 30s; }
+  void TypeAtLinkPrompt(const std::string& line) override { TypeWhenConsoleReady(line); }
 
   // Wine's console takes the terminal out of line mode when it starts; what is typed before
   // that would reach it through the terminal's line editing (Enter turned into a line feed).
@@ -100,32 +95,6 @@ class WineTool : public ::testing::Test {
     ASSERT_TRUE(tool_->WaitForKeyMode(30s)) << "Wine's console did not take the terminal";
     tool_->SendLine(line);
   }
-
-  // Types the line and returns what the tool shows up to and with `text` (given with "\n").
-  std::string Answer(const std::string& line, const std::string& text,
-                     std::chrono::milliseconds wait = kDefaultWait) {
-    tool_->SendLine(line);
-    return tool_->ReadUntil(Crlf(text), wait).value_or("(not shown: " + text + ") " +
-                                                      tool_->Unconsumed());
-  }
-  std::string UpToKeyPrompt(const std::string& line,
-                            std::chrono::milliseconds wait = kDefaultWait) {
-    return Answer(line, kKeyPrompt, wait);
-  }
-  void KeyMenuAndQuit() {
-    ASSERT_TRUE(tool_->SendKey('k'));
-    EXPECT_EQ(tool_->ReadUntil(menu_), menu_);
-    tool_->SendLine("0");
-    EXPECT_EQ(tool_->WaitExit(), 0);
-  }
-
-  std::string WriteFile(const std::string& name, const sim::Bytes& bytes) const {
-    return e2e::WriteFile(scene_.scratch.Path(), name, bytes);
-  }
-
-  ToolScene scene_;
-  std::optional<PtyProcess> tool_;
-  std::string menu_;
 };
 
 using WineSample = WineTool;
@@ -396,26 +365,20 @@ class WineSerial : public WineTool {
     if (!comLink_.empty()) fs::remove(comLink_, ignored);
   }
 
-  termios LineSettings() const {
-    termios t{};
-    EXPECT_EQ(tcgetattr(scene_.serialServer->LineHandle(), &t), 0);
-    return t;
-  }
-
   fs::path comLink_;
 };
 
 TEST_F(WineSerial, OpensCom12WithTheLineFormatAndSendsTheStuffedFrame) {
   // Every setting under test starts out otherwise, so each shows that the tool made it.
-  termios before = LineSettings();
+  termios before = SerialLineSettings();
   before.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
   before.c_cflag |= PARODD;
   cfsetispeed(&before, B9600);
   cfsetospeed(&before, B9600);
-  ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &before), 0);
+  SetSerialLineSettings(before);
 
   StartAtMenu("tarvik/tarvik.exe", kTarvikMenu, Link::Serial);
-  const termios open = LineSettings();
+  const termios open = SerialLineSettings();
   EXPECT_EQ(cfgetospeed(&open), B115200);
   EXPECT_NE(open.c_cflag & CSTOPB, 0u) << "two stop bits";
   EXPECT_EQ(open.c_cflag & PARODD, 0u) << "even parity";
@@ -431,7 +394,7 @@ TEST_F(WineSerial, OpensCom12WithTheLineFormatAndSendsTheStuffedFrame) {
   KeyMenuAndQuit();
   // Closed at the tool's end, the port has its settings back, as far as the saved DCB holds
   // them (odd without parity enabled, as a pseudo-terminal has it, reads as no parity).
-  const termios after = LineSettings();
+  const termios after = SerialLineSettings();
   EXPECT_EQ(cfgetospeed(&after), B9600);
   EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
 }
@@ -452,13 +415,13 @@ class WineSerialRate : public WineSerial, public ::testing::WithParamInterface<W
 };
 
 TEST_P(WineSerialRate, IsTheLinesSpeedAndTheLineFormatIsTaken) {
-  termios before = LineSettings();
+  termios before = SerialLineSettings();
   before.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-  ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &before), 0);
+  SetSerialLineSettings(before);
   plat::posix::SetExactSpeed(scene_.serialServer->LineHandle(), 9600);
   StartAtMenu("tarvik/tarvik.exe", kTarvikMenu, Link::Serial);
   EXPECT_EQ(plat::posix::LineSpeed(scene_.serialServer->LineHandle()), GetParam().speed);
-  EXPECT_NE(LineSettings().c_cflag & CSTOPB, 0u) << "two stop bits";
+  EXPECT_NE(SerialLineSettings().c_cflag & CSTOPB, 0u) << "two stop bits";
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
 }

@@ -16,6 +16,8 @@
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/posix/serial_speed.h"
 #include "sim/serial_end.h"
+#include "tests/e2e/scene.h"
+#include "tests/toolkit/fd.h"
 #include "tests/unit/serial_frames.h"
 #include "tests/unit/serial_receives.h"
 
@@ -454,40 +456,19 @@ TEST(SerialOpen, PortThatDoesNotExist) {
   }
 }
 
-namespace {
-
-// A UDP port that is free on 127.0.0.1 at the moment.
-std::uint16_t FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-}  // namespace
-
 // Opening or closing the serial link while UDP is open changes nothing; UDP stays usable.
 TEST(SerialOpen, WhileUdpIsOpen) {
-  const std::uint16_t port = FreeUdpPort();
-  const int responder = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  at.sin_addr.s_addr = inet_addr("127.0.0.2");
-  ASSERT_EQ(bind(responder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  const std::uint16_t port = e2e::FreeUdpPort();
+  const toolkit::UniqueFd responder = toolkit::BoundUdp(e2e::kAdapterAddress, port);
+  ASSERT_TRUE(responder);
   timeval wait{3, 0};
-  setsockopt(responder, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  setsockopt(responder.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 
   Adapter adapter;
   ASSERT_TRUE(adapter.Ok());
   C_ZANTO_EXTCMD_IF link(2000);
   const std::uint8_t mac[6] = {};
-  ASSERT_EQ(link.OpenEther("127.0.0.1", "127.0.0.2", port, mac), 1);
+  ASSERT_EQ(link.OpenEther(e2e::kToolAddress, e2e::kAdapterAddress, port, mac), 1);
   EXPECT_EQ(link.OpenSerial(adapter.Port(), 115200, 8, 0, 0), 0);
   EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_ALREADY_OPEN);
   EXPECT_EQ(link.CloseSerial(), 0);
@@ -498,14 +479,14 @@ TEST(SerialOpen, WhileUdpIsOpen) {
     std::uint8_t request[4096];
     sockaddr_in from{};
     socklen_t size = sizeof from;
-    if (recvfrom(responder, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from),
+    if (recvfrom(responder.get(), request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from),
                  &size) <= 0) {
       return;
     }
     Bytes datagram = {0, 0};
     const Bytes answer = StatusAnswer(9);
     datagram.insert(datagram.end(), answer.begin(), answer.end());
-    sendto(responder, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from),
+    sendto(responder.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&from),
            size);
   });
   link.MakeCommand(CMD_GET_STATUS, 4);
@@ -513,7 +494,6 @@ TEST(SerialOpen, WhileUdpIsOpen) {
   EXPECT_EQ(link.GetData()[1], 9);
   udpAdapter.join();
   EXPECT_EQ(link.CloseEther(), 1);
-  close(responder);
   EXPECT_TRUE(adapter.Collect(100).empty());  // nothing went out on the serial line
 }
 
