@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
+#include "console/entry.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/serial_end.h"
 #include "tests/unit/serial_frames.h"
@@ -509,6 +512,34 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
   }
+}
+
+// A handler that throws leaves the entry through its owner of the link: the port has its
+// settings back when the exception reaches the caller.
+int ThrowingHandler(C_ZANTO_EXTCMD_IF&) { throw std::runtime_error("handler failed"); }
+
+TEST(SerialOpen, EntryGivesThePortBackWhenAHandlerThrows) {
+  Adapter adapter;
+  ASSERT_TRUE(adapter.Ok());
+  termios before{};
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(adapter.Handle(), TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+
+  const console::MenuHandler handlers[] = {ThrowingHandler};
+  const console::ToolDefinition tool{kTimeoutMs, false, "menu --> ", handlers};
+  ScriptedConsole io("1\n1\n");
+  C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+  const auto ini = console::IniFile::Parse(std::string("[SERIAL]\nPORT=") + adapter.Port() + "\n");
+  EXPECT_THROW(console::RunTool(tool, link, ini), std::runtime_error);
+  EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+  termios after{};
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
 }
 
 // The emulator can also sit on a serial device; here the device is the program's side of a

@@ -1,6 +1,12 @@
-// The command tool: System Command, Restart, its serial line keys and its menu, in process.
+// The command tool (System Command, Restart, its serial line keys, its menu) and the ways out of
+// the entry both tools share, in process.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <tuple>
+
+#include "console/console.h"
 #include "console/entry.h"
 #include "sample/handlers.h"
 #include "tarvik/handlers.h"
@@ -283,6 +289,59 @@ TEST(CommandToolMenu, SystemCommandFromTheMenu) {
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
   EXPECT_EQ(io.output, std::string(kLinkPrompt) + kMenu + kCommandPrompt +
                            "\n v1\n\n Press any key" + kMenu);
+}
+
+// Every way out of a run closes the open link exactly once, by the close operation of that
+// link: the menu's 0, the end of input at a prompt or inside a handler, and an exception from a
+// handler, which goes on to the caller.
+int WaitsForAKey(C_ZANTO_EXTCMD_IF&) {
+  WaitKey();
+  return 1;
+}
+int Throws(C_ZANTO_EXTCMD_IF&) { throw std::runtime_error("handler failed"); }
+const console::MenuHandler kWayOutHandlers[] = {WaitsForAKey, Throws};
+const console::ToolDefinition kWayOutTool{5000, false, "menu --> ", kWayOutHandlers};
+
+struct WayOutCase {
+  const char* name;
+  std::string afterLinkChoice;  // typed after the link prompt
+  int status;                   // -1: the run ends by the exception
+};
+
+class EntryWayOut : public ::testing::TestWithParam<std::tuple<int, WayOutCase>> {};
+
+TEST_P(EntryWayOut, ClosesTheOpenLinkOnce) {
+  const auto& [connect, c] = GetParam();
+  ScriptedConsole io(std::to_string(connect) + "\n" + c.afterLinkChoice);
+  RecordingLink link(5000);
+  const console::IniFile ini = console::IniFile::Parse("");
+  if (c.status < 0) {
+    EXPECT_THROW(console::RunTool(kWayOutTool, link, ini), std::runtime_error);
+  } else {
+    EXPECT_EQ(console::RunTool(kWayOutTool, link, ini), c.status);
+  }
+  EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+  EXPECT_EQ(link.etherCloses, connect == CONNECT_ETHER ? 1 : 0);
+  EXPECT_EQ(link.serialCloses, connect == CONNECT_SERIAL ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, EntryWayOut,
+    ::testing::Combine(::testing::Values(CONNECT_ETHER, CONNECT_SERIAL),
+                       ::testing::Values(WayOutCase{"MenuEntry0", "0\n", 0},
+                                         WayOutCase{"InputEndsAtTheMenu", "", 0},
+                                         WayOutCase{"InputEndsInAHandler", "1\n", 1},
+                                         WayOutCase{"HandlerThrows", "2\n", -1})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param) == CONNECT_ETHER ? "Udp" : "Serial") +
+             std::get<1>(info.param).name;
+    });
+
+TEST(EntryNoLink, InputEndingAtTheLinkPromptClosesNothing) {
+  ScriptedConsole io("");
+  RecordingLink link(5000);
+  EXPECT_EQ(console::RunTool(kWayOutTool, link, console::IniFile::Parse("")), 0);
+  EXPECT_EQ(link.etherCloses + link.serialCloses, 0);
 }
 
 }  // namespace
