@@ -81,8 +81,4 @@ void SetLengths(std::uint8_t* frame, std::uint32_t dataLength);
 // least the 28 header bytes.
 int CheckHeader(std::span<const std::uint8_t> frame, std::uint16_t expectedCode);
 
-// Checks the checksum that follows the frame on the serial link. The frame's FrameLength must
-// place the frame and its checksum inside the span, else the frame fails with kErrChecksum.
-int CheckTrailer(std::span<const std::uint8_t> frame);
-
 }  // namespace frame
