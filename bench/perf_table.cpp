@@ -341,7 +341,8 @@ class DatagramBuilder {
     return object_.GetData();
   }
   Bytes Datagram() const {
-    const std::size_t length = frame::Get16(object_.m_pFrame + frame::kOffFrameLength) + 14u;
+    const std::size_t length = frame::kDatagramLead + frame::kFrameLengthBase +
+                               frame::Get16(object_.m_pFrame + frame::kOffFrameLength);
     return Bytes(object_.m_Buffer, object_.m_Buffer + length);
   }
 
@@ -369,7 +370,7 @@ std::vector<Bytes> FirmwareDatagrams(std::span<const std::uint8_t> image) {
 
 // The adapter's result byte (data byte 0) of an answer datagram.
 std::uint8_t ResultOf(std::span<const std::uint8_t> answer) {
-  const std::size_t at = 2 + frame::kHeaderSize;
+  const std::size_t at = frame::kDatagramLead + frame::kHeaderSize;
   return answer.size() > at ? answer[at] : 0xFF;
 }
 

@@ -33,6 +33,11 @@ inline constexpr std::size_t kOffCommand = 24;
 inline constexpr std::size_t kHeaderSize = 28;
 // FrameLength counts from this offset; the serial checksum covers the same bytes.
 inline constexpr std::size_t kFrameLengthBase = 12;
+// On the serial link the 16-bit checksum follows the data.
+inline constexpr std::size_t kChecksumSize = 2;
+// A UDP datagram is two zero bytes and then the frame up to its last data byte, so over UDP the
+// frame is built at buffer offset 2.
+inline constexpr std::size_t kDatagramLead = 2;
 // A nested (relayed) frame starts 20 data bytes into its outer frame.
 inline constexpr std::size_t kRelayHeaderSize = 20;
 inline constexpr std::size_t kInnerFrameOffset = kHeaderSize + kRelayHeaderSize;

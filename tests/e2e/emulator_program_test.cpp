@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extcmd/frame.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
@@ -137,7 +138,7 @@ TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {
   link.MakeRelayCommand(CMD_GET_STATUS, 4);
   ASSERT_EQ(link.Transact(0), 1);
   EXPECT_EQ(link.GetData()[0], 0);
-  const std::uint8_t* remoteRecord = link.GetData() + 48;
+  const std::uint8_t* remoteRecord = link.GetData() + frame::kRelayHeaderSize + frame::kHeaderSize;
   EXPECT_EQ(remoteRecord[10 + 5], 0x01);
   EXPECT_EQ(remoteRecord[114 + 5], 0x0F) << "its master is the local adapter";
   EXPECT_STREQ(reinterpret_cast<const char*>(remoteRecord + 16), "MAIN 9");

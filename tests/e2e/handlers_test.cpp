@@ -35,7 +35,7 @@ class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
     if (GetParam() == Link::Udp) {
       for (const sim::Datagram& d : scene_.server->Received()) {
         EXPECT_EQ(d.bytes.at(0) | d.bytes.at(1), 0);
-        frames.emplace_back(d.bytes.begin() + 2, d.bytes.end());
+        frames.emplace_back(d.bytes.begin() + frame::kDatagramLead, d.bytes.end());
       }
     } else {
       for (const sim::LineFrame& f : scene_.serialServer->Received()) {
@@ -256,7 +256,7 @@ TEST_P(Tarvik, SystemCommandPrintsTheReply) {
   ASSERT_EQ(frames.size(), 2u);
   // "show version" is 12 characters: the NUL and 3 fill bytes make 16 data bytes.
   EXPECT_EQ(frame::Get16(&frames[0][frame::kOffFrameLength]), 16 + 16);
-  EXPECT_EQ(sim::Bytes(frames[0].begin() + 28 + 12, frames[0].end()),
+  EXPECT_EQ(sim::Bytes(frames[0].begin() + frame::kHeaderSize + 12, frames[0].end()),
             (sim::Bytes{0x00, 0xFF, 0xFF, 0xFF}));
 }
 

@@ -95,7 +95,7 @@ TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   const auto requests = scene_.adapter.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(frame::Get16(&requests[0][24]), 0xB001);
-  EXPECT_EQ(sim::Bytes(requests[0].begin() + 28, requests[0].end()),
+  EXPECT_EQ(sim::Bytes(requests[0].begin() + frame::kHeaderSize, requests[0].end()),
             (sim::Bytes{0xC0, 0xA8, 0x00, 0x0A}));
 }
 

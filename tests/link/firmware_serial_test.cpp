@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extcmd/firmware_block.h"
+#include "extcmd/frame.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sample/handlers.h"
 #include "sim/adapter.h"
@@ -61,7 +62,7 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
   EXPECT_EQ(received.size(), blocks);
   for (const sim::LineFrame& f : received) {
     EXPECT_TRUE(f.checksumOk);
-    EXPECT_EQ(f.frame.size(), 28 + FW_BLOCK_RECORD_SIZE);
+    EXPECT_EQ(f.frame.size(), frame::kHeaderSize + FW_BLOCK_RECORD_SIZE);
   }
   // A progress dot for each block but the last, then the wait for the adapter's memory.
   EXPECT_EQ(output.rfind(kNamePrompt, 0), 0u) << output;

@@ -33,9 +33,9 @@ Bytes ExpectedRelayFrame(const Bytes& mac, const Bytes& waitTime) {
 // A relay answer: the local result, an inner answer header with the given code, and a remote
 // status record (master mode) whose result byte is remoteResult.
 Bytes RelayAnswer(std::uint8_t localResult, std::uint16_t innerCode, std::uint8_t remoteResult) {
-  Bytes data(20 + frame::kHeaderSize + STATUS_RECORD_SIZE, 0);
+  Bytes data(frame::kRelayHeaderSize + frame::kHeaderSize + STATUS_RECORD_SIZE, 0);
   data[0] = localResult;
-  std::uint8_t* inner = data.data() + 20;
+  std::uint8_t* inner = data.data() + frame::kRelayHeaderSize;
   frame::WriteHeader(inner, frame::kDirAnswer, innerCode);
   frame::SetLengths(inner, STATUS_RECORD_SIZE);
   std::uint8_t* record = inner + frame::kHeaderSize;
@@ -103,7 +103,9 @@ TEST(PlcRemote, OverUdpTheFrameFollowsTwoZeroBytesAndFillsAn82ByteDatagram) {
   EXPECT_EQ(link.m_pFrame, link.m_Buffer + 2);
   EXPECT_EQ(PlcRemote(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(frame::Get16(&link.requests[0][frame::kOffFrameLength]) + 14u, 82u);
+  EXPECT_EQ(frame::kDatagramLead + frame::kFrameLengthBase +
+                frame::Get16(&link.requests[0][frame::kOffFrameLength]),
+            82u);
 }
 
 TEST(PlcRemote, EntryZeroAtOnceSendsNothing) {

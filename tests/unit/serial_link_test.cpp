@@ -136,7 +136,7 @@ TEST_F(SerialLink, RequestsGoOnTheLineByteForByte) {
 TEST_F(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
   link.MakeCommand(CMD_FW_UPDATE, 1032);
   for (int i = 0; i < 1032; ++i) link.GetData()[i] = static_cast<std::uint8_t>(i * 7);
-  const Bytes frame(link.m_Buffer, link.m_Buffer + 12 + 1048);
+  const Bytes frame(link.m_Buffer, link.m_Buffer + frame::kFrameLengthBase + 1048);
   const auto start = Clock::now();
   EXPECT_EQ(link.SerialSend(), 1);
   // Pauses of at least 1 ms before body bytes 0, 128, ..., 1024 and before the terminator.
@@ -155,10 +155,10 @@ TEST_F(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
   EXPECT_GE(MsSince(start), 100);  // the port is first looked at after 100 ms
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], RequestLineCases()[0].line);
-  const std::size_t length = answer.size() - 12;
+  const std::size_t terminator = answer.size() + frame::kChecksumSize;
   EXPECT_TRUE(std::equal(body.begin(), body.end(), link.m_Buffer));  // frame and checksum
-  EXPECT_EQ(link.m_Buffer[length + 14], SERIAL_TERMINATOR);
-  EXPECT_TRUE(std::all_of(link.m_Buffer + length + 15, link.m_Buffer + 1468,
+  EXPECT_EQ(link.m_Buffer[terminator], SERIAL_TERMINATOR);
+  EXPECT_TRUE(std::all_of(link.m_Buffer + terminator + 1, link.m_Buffer + 1468,
                           [](std::uint8_t b) { return b == 0; }));
 }
 
@@ -325,7 +325,7 @@ TEST_F(SerialLink, WriteThatCannotCompleteEndsTheSend) {
   std::size_t lineSize = 0;
   for (int i = 0; i < kRequests; ++i) {
     link.MakeCommand(CMD_FW_UPDATE, 4000);
-    lineSize = LineOf({link.m_Buffer, 12 + 4016}).size();
+    lineSize = LineOf({link.m_Buffer, frame::kFrameLengthBase + 4016}).size();
     EXPECT_EQ(link.SerialSend(), 1);
   }
   const Bytes line = adapter.Collect(300);

@@ -1,6 +1,7 @@
 // Get Status and PLC Info Resolution against crafted answers.
 #include <gtest/gtest.h>
 
+#include "extcmd/frame.h"
 #include "sample/handlers.h"
 #include "tests/unit/fixtures.h"
 
@@ -157,7 +158,7 @@ TEST(InfoResolution, EntryRulesAndNonAddresses) {
   link.respond = Always(AnswerFrame(0xB002, IdentityData()));
   EXPECT_EQ(InfoResolution(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(Bytes(link.requests[0].begin() + 28, link.requests[0].end()),
+  EXPECT_EQ(Bytes(link.requests[0].begin() + frame::kHeaderSize, link.requests[0].end()),
             (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
   const std::string rejected = " Please enter access IP --> \n Invalid value !!\n\n";
   EXPECT_EQ(io.output.rfind(rejected + rejected + " Please enter access IP --> \n", 0), 0u);

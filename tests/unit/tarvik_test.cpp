@@ -76,7 +76,8 @@ TEST(SystemCommand, EmptyAndOverlongLinesAreAskedAgain) {
   link.respond = Always(TextAnswer(std::string("done\0", 5)));
   EXPECT_EQ(SystemCommand(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(std::string(link.requests[0].begin() + 28, link.requests[0].begin() + 33), "ls -l");
+  EXPECT_EQ(std::string(link.requests[0].begin() + frame::kHeaderSize,
+                        link.requests[0].begin() + frame::kHeaderSize + 5), "ls -l");
   EXPECT_EQ(io.output, std::string(kCommandPrompt) + kInvalid + kCommandPrompt + kInvalid +
                            kCommandPrompt + "\n done\n\n Press any key");
 }
