@@ -38,6 +38,7 @@
 #include "sample/handlers.h"
 #include "tests/e2e/scene.h"
 #include "tests/heap/heap_count.h"
+#include "tests/texts.h"
 
 extern char** environ;
 
@@ -47,8 +48,8 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using e2e::kAdapterAddress;
 using e2e::kToolAddress;
+using tool_texts::kLinkPrompt;
 
-constexpr std::string_view kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
 // No wait of the bench lasts longer than this; a program that takes longer is stopped.
 constexpr auto kLongestWait = std::chrono::seconds(60);
 // The serial receive first looks for the answer 100 ms after it starts: no serial exchange is

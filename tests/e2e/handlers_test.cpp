@@ -77,9 +77,9 @@ TEST_P(SampleHandlers, PlcRemotePrintsTheRemoteAdaptersStatus) {
   AddRemote(scene_.adapter, 0);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   EXPECT_EQ(Answer("3", kSubMenu), "3\n" + kSubMenu);
-  EXPECT_EQ(Answer("1", " --> "), "1\n Please enter MAC address (6byte) --> ");
+  EXPECT_EQ(Answer("1", " --> "), "1\n" + kMacPrompt);
   EXPECT_EQ(Answer("0123456789AB", " --> "),
-            "0123456789AB\n Please enter (1-4095) for waitTime[*100ms] --> ");
+            "0123456789AB\n" + kWaitPrompt);
   EXPECT_EQ(Answer("4095", kKeyPrompt),
             "4095\n\n"
             " Mode ................... Terminal(authenticated)\n"
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, SampleHandlers, kBothLinks, kLinkName);
 TEST_F(SampleHandlersOverUdp, FirmwareUpdateDeliversTheImageWhole) {
   const sim::Bytes image = FirmwareImage(3000);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
-  EXPECT_EQ(Answer("4", " --> "), "4\n Please enter firmware image file --> ");
+  EXPECT_EQ(Answer("4", " --> "), "4\n" + kImagePrompt);
   const std::string name = WriteFile("image.bin", image);
   EXPECT_EQ(Answer(name, "\n Wait for writing memory"), name + "\n ..\n Wait for writing memory");
   const auto start = std::chrono::steady_clock::now();
@@ -240,7 +240,7 @@ TEST_P(Tarvik, SystemCommandPrintsTheReply) {
   scene_.adapter.Configure(
       [](sim::AdapterProfile& p) { p.systemReplies["show version"] = "emulated adapter 1.0"; });
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu);
-  EXPECT_EQ(Answer("1", " --> "), "1\n Please enter systemcmd --> ");
+  EXPECT_EQ(Answer("1", " --> "), "1\n" + kCommandPrompt);
   EXPECT_EQ(Answer("show version", kKeyPrompt),
             "show version\n\n emulated adapter 1.0\n\n Press any key");
   ASSERT_TRUE(tool_->SendKey('k'));

@@ -69,7 +69,6 @@ INSTANTIATE_TEST_SUITE_P(E2e, Piped, ::testing::Values(Link::Udp, Link::Serial),
                          [](const auto& info) { return LinkName(info.param); });
 
 // The screens of the scene's adapter, as the maintenance tool shows them through a pipe.
-const std::string kImagePrompt = " Please enter firmware image file --> ";
 std::string StatusScreen() {
   return "\n Mode ................... Master\n MAC Address ............ 00-11-22-33-44-55\n" +
          kStatusValueLines + "\n\n Press any key";
@@ -122,12 +121,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {"0\n", kSampleMenu},
                       {"1\n", kKeyPrompt},
                       {"k", kSampleMenu},
-                      {"2\n", " Please enter access IP --> "},
+                      {"2\n", kIpPrompt},
                       {"127.0.0.2\n", kKeyPrompt},
                       {"k", kSampleMenu},
                       {"3\n", kSubMenu},
-                      {"1\n", " Please enter MAC address (6byte) --> "},
-                      {"0123456789ab\n", " Please enter (1-4095) for waitTime[*100ms] --> "},
+                      {"1\n", kMacPrompt},
+                      {"0123456789ab\n", kWaitPrompt},
                       {"1\n", kKeyPrompt},  // no such remote adapter: a failure report
                       {"k", kSampleMenu},
                       {"3\n", kSubMenu},
@@ -140,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                      TARVIK_PROGRAM,
                      {{"", kLinkPrompt},
                       {"0\n", kTarvikMenu},
-                      {"1\n", " Please enter systemcmd --> "},
+                      {"1\n", kCommandPrompt},
                       {"show\n", kKeyPrompt},
                       {"k", kTarvikMenu}}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -62,7 +62,7 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
   });
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt("192.168.0.162"),
             "192.168.0.162\n"
             "\n"
@@ -118,14 +118,14 @@ TEST_F(SampleOnPort, AMissingPortShowsTheMenuAndFailsEachCommandWith10102) {
   // For each command: the lines typed, each with what the tool shows up to its next prompt.
   const std::vector<std::vector<std::pair<std::string, std::string>>> commands = {
       {{"1", "1\n" + failure}},
-      {{"2", "2\n Please enter access IP --> "}, {"192.168.0.10", "192.168.0.10\n" + failure}},
+      {{"2", "2\n" + kIpPrompt}, {"192.168.0.10", "192.168.0.10\n" + failure}},
       {{"3", "3\n" + kSubMenu},
-       {"1", "1\n Please enter MAC address (6byte) --> "},
-       {"0123456789ab", "0123456789ab\n Please enter (1-4095) for waitTime[*100ms] --> "},
+       {"1", "1\n" + kMacPrompt},
+       {"0123456789ab", "0123456789ab\n" + kWaitPrompt},
        {"10", "10\n" + failure}},
       // The image is read before the first block finds no link (an unreadable file would be
       // reported as such instead).
-      {{"4", "4\n Please enter firmware image file --> "}, {image, image + "\n" + failure}},
+      {{"4", "4\n" + kImagePrompt}, {image, image + "\n" + failure}},
   };
   for (const auto& steps : commands) {
     SCOPED_TRACE("command " + steps.front().first);

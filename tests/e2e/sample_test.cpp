@@ -88,7 +88,7 @@ TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt(kExampleIdentityAddress),
             kExampleIdentityAddress + "\n" + kExampleIdentityScreen);
   KeyMenuAndQuit();
@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, SignalDuringKeyWait,
 TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   tool_->SendEof();
   EXPECT_EQ(tool_->WaitExit(), 1);
   EXPECT_EQ(scene_.adapter.RequestCount(), 0u);

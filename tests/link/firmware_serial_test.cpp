@@ -15,13 +15,12 @@
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "tests/e2e/scene.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-const std::string kNamePrompt = " Please enter firmware image file --> ";
 
 // The tool's object, a file for the image and the adapter on the far end of a pseudo-terminal.
 class FirmwareOverSerial : public ::testing::Test {
@@ -65,7 +64,7 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
     EXPECT_EQ(f.frame.size(), frame::kHeaderSize + FW_BLOCK_RECORD_SIZE);
   }
   // A progress dot for each block but the last, then the wait for the adapter's memory.
-  EXPECT_EQ(output.rfind(kNamePrompt, 0), 0u) << output;
+  EXPECT_EQ(output.rfind(tool_texts::kImagePrompt, 0), 0u) << output;
   EXPECT_TRUE(output.ends_with("\n Wait for writing memory\n Success update firmware\n")) << output;
   EXPECT_EQ(static_cast<std::size_t>(std::count(output.begin(), output.end(), '.')), blocks - 1);
   EXPECT_EQ(pauses, std::vector<std::uint32_t>{10000});
@@ -99,7 +98,7 @@ TEST_F(FirmwareOverSerial, AMissingAnswerToTheLastBlockReportsTheSerialTimeOut) 
   adapter.Configure([](sim::AdapterProfile& p) { p.firmware.lastBlockDelay = 60s; });
   ShortWaitLink link;
   EXPECT_EQ(Update(link, e2e::FirmwareImage(1025)), 0);
-  EXPECT_EQ(output, kNamePrompt + " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
+  EXPECT_EQ(output, tool_texts::kImagePrompt + " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
   EXPECT_EQ(link.asked, (std::vector<int>{5000, 30000}));
   EXPECT_EQ(link.m_nTimeout, 5000);
   EXPECT_TRUE(pauses.empty());

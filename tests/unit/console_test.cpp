@@ -7,13 +7,13 @@
 #include "console/console.h"
 #include "console/entry.h"
 #include "console/ini.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
-
-const std::string kRejected = "\n Invalid value !!\n\n";
 
 struct NumberCase {
   const char* name;

@@ -2,15 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "sample/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
 
-const char* const kSubMenu = "\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ";
-const char* const kMacPrompt = " Please enter MAC address (6byte) --> ";
-const char* const kWaitPrompt = " Please enter (1-4095) for waitTime[*100ms] --> ";
 
 // The relayed Get Status as it must leave the tool, with MAC and wait time to be filled in.
 Bytes ExpectedRelayFrame(const Bytes& mac, const Bytes& waitTime) {
@@ -63,7 +62,7 @@ const char* const kRemoteRecord =
     " Beacon Status .......... 0\n"
     "\n\n Press any key";
 
-std::string Query() { return std::string(kSubMenu) + kMacPrompt + kWaitPrompt; }
+std::string Query() { return kSubMenu + kMacPrompt + kWaitPrompt; }
 
 struct RelayCase {
   int link;
@@ -184,10 +183,10 @@ TEST(PlcRemote, InvalidEntriesAreAskedAgain) {
   EXPECT_EQ(PlcRemote(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(link.requests[0][38], 7);
-  const std::string no = "\n Invalid value !!\n\n";
-  EXPECT_EQ(io.output, std::string(kSubMenu) + no + kSubMenu + kMacPrompt + no + kMacPrompt + no +
-                           kMacPrompt + kWaitPrompt + no + kWaitPrompt + no + kWaitPrompt + no +
-                           kWaitPrompt + kRemoteRecord + kSubMenu);
+  EXPECT_EQ(io.output, kSubMenu + kRejected + kSubMenu + kMacPrompt + kRejected + kMacPrompt +
+                           kRejected + kMacPrompt + kWaitPrompt + kRejected + kWaitPrompt +
+                           kRejected + kWaitPrompt + kRejected + kWaitPrompt + kRemoteRecord +
+                           kSubMenu);
 }
 
 // The relay operations for an inner data length other than Get Status's, on both links.

@@ -10,17 +10,14 @@
 #include "console/entry.h"
 #include "sample/handlers.h"
 #include "tarvik/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
 
-const char* const kCommandPrompt = " Please enter systemcmd --> ";
-const char* const kMenu =
-    "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ";
-const char* const kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-const char* const kInvalid = "\n Invalid value !!\n\n";
 
 Bytes TextAnswer(const std::string& text) {
   return AnswerFrame(0xDFF2, Bytes(text.begin(), text.end()));
@@ -78,7 +75,7 @@ TEST(SystemCommand, EmptyAndOverlongLinesAreAskedAgain) {
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(std::string(link.requests[0].begin() + frame::kHeaderSize,
                         link.requests[0].begin() + frame::kHeaderSize + 5), "ls -l");
-  EXPECT_EQ(io.output, std::string(kCommandPrompt) + kInvalid + kCommandPrompt + kInvalid +
+  EXPECT_EQ(io.output, std::string(kCommandPrompt) + kRejected + kCommandPrompt + kRejected +
                            kCommandPrompt + "\n done\n\n Press any key");
 }
 
@@ -274,11 +271,11 @@ TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(frame::Get16(&link.requests[0][frame::kOffCommand]), 0x4001);
-  const std::string menu = kMenu;
-  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kInvalid + kLinkPrompt + menu + kInvalid +
-                           menu + kInvalid + menu + kInvalid + menu + kInvalid + menu +
+  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kRejected + kLinkPrompt + kTarvikMenu + kRejected +
+                           kTarvikMenu + kRejected + kTarvikMenu + kRejected + kTarvikMenu +
+                           kRejected + kTarvikMenu +
                            "\n Recv reset_sys confirmation\n Now restarting...\n\n Press any key" +
-                           menu);
+                           kTarvikMenu);
   EXPECT_EQ(link.etherCloses, 1);
   EXPECT_EQ(io.Unread(), 0u);
 }
@@ -288,8 +285,8 @@ TEST(CommandToolMenu, SystemCommandFromTheMenu) {
   RecordingLink link(10000);
   link.respond = Always(TextAnswer(std::string("v1\0", 3)));
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
-  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kMenu + kCommandPrompt +
-                           "\n v1\n\n Press any key" + kMenu);
+  EXPECT_EQ(io.output, kLinkPrompt + kTarvikMenu + kCommandPrompt +
+                           "\n v1\n\n Press any key" + kTarvikMenu);
 }
 
 // Every way out of a run closes the open link exactly once, by the close operation of that

@@ -149,7 +149,7 @@ TEST_F(WineSample, GetStatusPrintsTheAdaptersRecord) {
 TEST_F(WineSample, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
   StartAtMenu("sample/sample.exe", kSampleMenu);
-  EXPECT_EQ(Answer("2", " --> "), Crlf(" Please enter access IP --> "));
+  EXPECT_EQ(Answer("2", " --> "), Crlf(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt(kExampleIdentityAddress), Crlf(kExampleIdentityScreen));
   KeyMenuAndQuit();
   const auto requests = scene_.adapter.Requests();
@@ -193,7 +193,7 @@ TEST_F(WineSample, PlcRemotePrintsTheRemoteAdaptersStatus) {
 TEST_F(WineSample, FirmwareUpdateDeliversASmallImageWhole) {
   const sim::Bytes image = FirmwareImage(2500);
   StartAtMenu("sample/sample.exe", kSampleMenu);
-  EXPECT_EQ(Answer("4", " --> "), Crlf(" Please enter firmware image file --> "));
+  EXPECT_EQ(Answer("4", " --> "), Crlf(kImagePrompt));
   EXPECT_EQ(Answer(WriteFile("image.bin", image), "\n Wait for writing memory"),
             Crlf(" ..\n Wait for writing memory"));
   EXPECT_EQ(tool_->ReadUntil(menu_, 30s), Crlf("\n Success update firmware\n") + menu_);
@@ -207,7 +207,7 @@ TEST_F(WineTarvik, SystemCommandPrintsTheReply) {
   scene_.adapter.Configure(
       [](sim::AdapterProfile& p) { p.systemReplies["show version"] = "emulated adapter 1.0"; });
   StartAtMenu("tarvik/tarvik.exe", kTarvikMenu);
-  EXPECT_EQ(Answer("1", " --> "), Crlf(" Please enter systemcmd --> "));
+  EXPECT_EQ(Answer("1", " --> "), Crlf(kCommandPrompt));
   EXPECT_EQ(UpToKeyPrompt("show version"), Crlf("\n emulated adapter 1.0\n\n Press any key"));
   KeyMenuAndQuit();
   ASSERT_EQ(scene_.adapter.Requests().size(), 1u);
