@@ -95,7 +95,7 @@ void CaptureFile::Record(std::span<const std::uint8_t> packet) {
 
 void CaptureFile::Datagram(const Endpoint& from, const Endpoint& to,
                            std::span<const std::uint8_t> payload) {
-  if (link_ != CaptureLink::Ipv4) return;
+  if (link_ != CaptureLink::RawIpv4) return;
   payload = payload.first(std::min(payload.size(), kMaxUdpPayload));
   const auto udpLength = static_cast<std::uint16_t>(kUdpHeaderSize + payload.size());
   Bytes packet;

@@ -26,7 +26,7 @@ enum class LineDirection : std::uint8_t {
 // serial bytes behind a 4-byte pseudo-header (direction, then 3 zero bytes) under the first
 // private link type, which the dissector claims.
 enum class CaptureLink : std::uint32_t {
-  Ipv4 = 228,    // LINKTYPE_IPV4
+  RawIpv4 = 228,  // LINKTYPE_IPV4
   Serial = 147,  // LINKTYPE_USER0 (DLT_USER0)
 };
 
@@ -46,7 +46,7 @@ class CaptureFile {
   CaptureLink Link() const { return link_; }
 
   // A UDP datagram as the IPv4 packet that carried it (UDP payloads beyond what one packet can
-  // carry are cut). Only in an Ipv4 file.
+  // carry are cut). Only in a RawIpv4 file.
   void Datagram(const Endpoint& from, const Endpoint& to, std::span<const std::uint8_t> payload);
   // Bytes that went over the serial line together in one direction. Only in a Serial file; a
   // burst longer than the file's record limit is split across records.

@@ -561,7 +561,7 @@ int main(int argc, char** argv) {
     std::optional<sim::CaptureFile> capture;
     if (!settings.capture.empty()) {
       capture.emplace(settings.capture,
-                      settings.serial ? sim::CaptureLink::Serial : sim::CaptureLink::Ipv4);
+                      settings.serial ? sim::CaptureLink::Serial : sim::CaptureLink::RawIpv4);
     }
     sim::CaptureFile* const captureTo = capture ? &*capture : nullptr;
     std::optional<sim::UdpServer> udp;
