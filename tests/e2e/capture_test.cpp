@@ -178,7 +178,7 @@ class Capture : public ToolTest, public ::testing::WithParamInterface<Link> {
 };
 
 const auto kLinks = ::testing::Values(Link::Udp, Link::Serial);
-const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkName = [](const auto& test) { return LinkName(test.param); };
 
 // What one request or answer must read as, field by field ('|' between the outer and the nested
 // frame's values).

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"FirmwareOutNowhere", {"--firmware-out", "/nonexistent-folder/image.bin"},
                     "cannot write --firmware-out"},
         RefusedCase{"ParentAlreadyGone", {"--parent-pid", "2147483646"}, "no process"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A long-running emulator holds its memory flat: it keeps only its most recent traffic.
 TEST(EmulatorProgram, HoldsItsMemoryFlatUnderLongTraffic) {

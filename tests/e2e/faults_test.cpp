@@ -360,8 +360,8 @@ TEST_P(FaultEndToEnd, ShowsItsCodeAndTheNextCommandWorks) {
   Quit();
 }
 
-const auto kRowName = [](const ::testing::TestParamInfo<Row>& info) {
-  const Row& r = info.param;
+const auto kRowName = [](const ::testing::TestParamInfo<Row>& test) {
+  const Row& r = test.param;
   return LinkName(r.link) + "_" + r.command->name + "_" + r.fault->name;
 };
 
@@ -409,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {{"InfoResolution", frame::kErrCommand},
                                 {"GetStatus", kWorks},
                                 {"GetStatus", kWorks}}}),
-    [](const auto& info) { return LinkName(info.param.link); });
+    [](const auto& test) { return LinkName(test.param.link); });
 
 }  // namespace
 }  // namespace e2e

@@ -49,7 +49,7 @@ class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
 };
 
 const auto kBothLinks = ::testing::Values(Link::Udp, Link::Serial);
-const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkName = [](const auto& test) { return LinkName(test.param); };
 
 using SampleHandlersOverUdp = ToolTest;
 using TarvikOverUdp = ToolTest;
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The emulator's own result for a MAC that no adapter of its network has.
         RemoteFailureCase{"UnknownMac", "0123456789zz", 0, "\n Failure:10207\n Result:2\n\n"},
         RemoteFailureCase{"RemoteResult", "0123456789ab", 3, "\n Failure:10207\n Result:3\n\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(E2e, SampleHandlers, kBothLinks, kLinkName);
 

@@ -66,7 +66,7 @@ TEST_P(Piped, OutputThatGoesAwayEndsTheRunAndRestoresThePort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Piped, ::testing::Values(Link::Udp, Link::Serial),
-                         [](const auto& info) { return LinkName(info.param); });
+                         [](const auto& test) { return LinkName(test.param); });
 
 // The screens of the scene's adapter, as the maintenance tool shows them through a pipe.
 std::string StatusScreen() {
@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"1\n", kCommandPrompt},
                       {"show\n", kKeyPrompt},
                       {"k", kTarvikMenu}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Where the two texts first differ, for a failure message that stays short.
 std::string FirstDifference(const std::string& got, const std::string& expected) {
@@ -192,7 +192,7 @@ std::vector<EndCase> EndCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedInputEnds, ::testing::ValuesIn(EndCases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 // How a case knows the tool waits: a text has come, or the adapter has received (or answered)
 // so many requests.
@@ -245,7 +245,7 @@ std::vector<SignalCase> SignalCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedSignal, ::testing::ValuesIn(SignalCases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace e2e

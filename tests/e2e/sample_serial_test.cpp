@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                        PARODD},
         LineFormatCase{"SampleKeeps8N1ForEvenAndTwo", false, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n", 0},
         LineFormatCase{"SampleKeeps8N1ForOddAndTwo", false, "DATABIT=7\nPARITY=1\nSTOPBIT=2\n", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A terminating signal at a prompt or a key wait ends the tool as the end of input does: the
 // port is closed and has its settings back, the terminal is in line mode again, and then the
@@ -244,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SignalCase{"InterruptAtTheMenu", false, SIGINT},
                       SignalCase{"HangupAtTheMenu", false, SIGHUP},
                       SignalCase{"TerminateAtTheKeyWait", true, SIGTERM}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace e2e

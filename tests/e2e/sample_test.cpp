@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  " Mode ................... Terminal(not authenticated)\n"
                                  " MAC Address ............ 00-11-aa-bb-cc-dd\n"
                                  " Master MAC Address ..... 02-03-04-05-06-f7\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, SignalDuringKeyWait,
                          ::testing::Values(SignalCase{"Interrupt", SIGINT},
                                            SignalCase{"Terminate", SIGTERM},
                                            SignalCase{"Hangup", SIGHUP}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
   StartAtMenu();

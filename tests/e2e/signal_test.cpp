@@ -164,7 +164,7 @@ std::vector<WaitCase> Cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, SignalAtEveryWait, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace e2e

@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSequence{"MoreFollows2", {Block(0, 2, 1024, kImage)}},
         BadSequence{"LastWithoutFF", {Block(0, 0, 10, kImage, 0x00)}},
         BadSequence{"WrongDataLength", {Bytes(1028, 0)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(EmulatedFirmware, RejectsTheChosenBlockAndStartsOverWithBlockZero) {
   sim::Adapter adapter;

@@ -75,7 +75,7 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
 // them short.
 INSTANTIATE_TEST_SUITE_P(Sizes, FirmwareImageOverSerial,
                          ::testing::Values(1, 1024, 1025, 3000, 40 * 1024 - 1000),
-                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
+                         [](const auto& test) { return "Bytes" + std::to_string(test.param); });
 
 // The handler waits 30 s for the answer to the last block; this object cuts every wait short,
 // recording what was asked for, so the missing answer shows without the long wait.

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"crlf", "3\r", 0, 4, true, 3},
                       NumberCase{"upper_bound", "4095", 0, 4095, true, 4095},
                       NumberCase{"too_long", std::string(4096, '1'), 0, 2147483647, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PromptNumber, BelowMinimumIsRejected) {
   ScriptedConsole io("0\n1\n");

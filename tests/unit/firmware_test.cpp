@@ -301,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileFailureCase{"ReadFails", [](const TempDir& d) { return d.path().string(); },
                         "\n Failure:Firmware image file read error !!\n",
                         "Windows does not open a folder as a file: the open fails instead"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(UpdateFirmware, AFileNameOf1024CharactersIsUsedWhole) {
   TempDir dir;

@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n Failure:10009\n\n Press any key"},
         FailureCase{"NoAnswerSerial", CONNECT_SERIAL, std::nullopt,
                     "\n Failure:10105\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PlcRemote, InvalidEntriesAreAskedAgain) {
   // Sub menu 2; MAC entries of 11 and 13 characters; wait times 0, 4096 and "-1".

@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"OneMoreIsTooLongAndConsumedWhole",
                   {kLongest, "8", std::string(9000, '9') + "\n2\n"}, {"<too long>", "2"}},
         ChunkCase{"TooLongAtTheEnd", {kLongest + "88"}, {"<too long>"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StreamConsole, KeysWithoutATerminalComeFromTheSameBuffer) {
   ScriptedStreams streams({"1\nk0\n"});

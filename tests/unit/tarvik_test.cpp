@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"RequestCodeEchoed", CONNECT_ETHER,
                    AnswerFrame(0xDFF1, Bytes{'o', 'k', 0, 0}),
                    "\n Failure:10205\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SystemCommand, TextWithoutNulUpToTheBufferEndIsPrintedNoFurther) {
   // The datagram fills the frame buffer from offset 2 and claims the largest FrameLength.
@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineFormatCase{"CommandToolDefaults", true, "", {"COM1", 115200, 8, 0, 0}},
         LineFormatCase{"ValuesAreNotExamined", true,
                        "[SERIAL]\nDATABIT=7\nPARITY=9\nSTOPBIT=-1\n", {"COM1", 115200, 7, 9, -1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
   // "2" at the link prompt; "3", "-1", "1a" and "" at the menu; "02" runs Restart; "00" ends.
@@ -330,9 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          WayOutCase{"InputEndsAtTheMenu", "", 0},
                                          WayOutCase{"InputEndsInAHandler", "1\n", 1},
                                          WayOutCase{"HandlerThrows", "2\n", -1})),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param) == CONNECT_ETHER ? "Udp" : "Serial") +
-             std::get<1>(info.param).name;
+    [](const auto& test) {
+      return std::string(std::get<0>(test.param) == CONNECT_ETHER ? "Udp" : "Serial") +
+             std::get<1>(test.param).name;
     });
 
 TEST(EntryNoLink, InputEndingAtTheLinkPromptClosesNothing) {

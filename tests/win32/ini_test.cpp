@@ -118,6 +118,6 @@ INSTANTIATE_TEST_SUITE_P(
         IniCase{"UpperCaseXIsNoHexadecimal", "[S]\nV=0X10\n", "S", "V", true, "0"},
         IniCase{"EmptyValueAsNumber", "[S]\nV=\n", "S", "V", true, "4242"},
         IniCase{"BlankValueAsNumber", "[S]\nV=   \n", "S", "V", true, "4242"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

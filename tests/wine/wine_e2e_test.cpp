@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n Failure:10207\n Result:5\n\n Press any key"},
         FailureCase{"SamplePortAbsent", "sample/sample.exe", kSampleMenu.c_str(), Link::Serial,
                     "1", "\n Failure:10102\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Ctrl-C (SIGINT to Wine, which hands it to the program as a console event) ends every wait:
 // the tool closes its link and ends with STATUS_CONTROL_C_EXIT, as Windows ends a console
