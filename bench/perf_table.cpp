@@ -30,6 +30,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "console/io.h"
@@ -481,7 +482,10 @@ double SampleCycles(const UdpScene& scene, int n) {
   std::string input = "0\n";
   for (int i = 0; i < n; ++i) input += "1\nk";
   input += "0\n";
-  auto [in, feed] = Pipe();
+  // Plain variables, not a structured binding: the lambda below uses `in`, and clang 14 cannot
+  // capture a binding.
+  Fd in, feed;
+  std::tie(in, feed) = Pipe();
   // The whole input waits in the pipe before the tool starts, so writing it costs the tool nothing.
   if (fcntl(feed.Get(), F_SETPIPE_SZ, static_cast<int>(input.size())) < 0 ||
       write(feed.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
@@ -639,8 +643,10 @@ Row SerialStatus(const Plan& plan) {
 
 Row StartToPrompt(const Plan& plan, const UdpScene& scene) {
   const auto sample = [&] {
-    auto [in, keep] = Pipe();
-    auto [read, out] = Pipe();
+    // Plain variables, not structured bindings, which clang 14 cannot capture in the lambda.
+    Fd in, keep, read, out;
+    std::tie(in, keep) = Pipe();
+    std::tie(read, out) = Pipe();
     std::optional<Child> tool;
     const double seconds = SecondsOf([&] {
       tool.emplace(std::vector<std::string>{SAMPLE_PROGRAM}, in.Get(), out.Get(),
