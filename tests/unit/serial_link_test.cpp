@@ -80,6 +80,16 @@ class Adapter {
   Bytes pending_;
 };
 
+// The tool's side of the line has the terminal settings it had before the tool opened it.
+void ExpectSettingsAsBefore(const Adapter& adapter, const termios& before) {
+  termios after{};
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
 // A status answer whose data byte 1 tells answers apart.
 Bytes StatusAnswer(std::uint8_t marker) { return AnswerFrame(kStatusAnswer, {0, marker}, 120); }
 
@@ -505,12 +515,7 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
 
     ASSERT_EQ(link.CloseSerial(), 1);
-    termios after{};
-    ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    ExpectSettingsAsBefore(adapter, before);
   }
 }
 
@@ -534,12 +539,7 @@ TEST(SerialOpen, EntryGivesThePortBackWhenAHandlerThrows) {
   const auto ini = console::IniFile::Parse(std::string("[SERIAL]\nPORT=") + adapter.Port() + "\n");
   EXPECT_THROW(console::RunTool(tool, link, ini), std::runtime_error);
   EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
-  termios after{};
-  ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(after.c_iflag, before.c_iflag);
-  EXPECT_EQ(after.c_oflag, before.c_oflag);
-  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  ExpectSettingsAsBefore(adapter, before);
 }
 
 // The emulator can also sit on a serial device; here the device is the program's side of a
