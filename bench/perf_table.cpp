@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "console/io.h"
@@ -37,6 +38,7 @@
 #include "tests/e2e/scene.h"
 #include "tests/heap/heap_count.h"
 #include "tests/toolkit/process.h"
+#include "tests/texts.h"
 
 namespace {
 
@@ -44,8 +46,8 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using e2e::kAdapterAddress;
 using e2e::kToolAddress;
+using tool_texts::kLinkPrompt;
 
-constexpr std::string_view kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
 // No wait of the bench lasts longer than this; a program that takes longer is stopped.
 constexpr auto kLongestWait = std::chrono::seconds(60);
 // The serial receive first looks for the answer 100 ms after it starts: no serial exchange is
@@ -240,7 +242,8 @@ class DatagramBuilder {
     return object_.GetData();
   }
   Bytes Datagram() const {
-    const std::size_t length = frame::Get16(object_.m_pFrame + frame::kOffFrameLength) + 14u;
+    const std::size_t length = frame::kDatagramLead + frame::kFrameLengthBase +
+                               frame::Get16(object_.m_pFrame + frame::kOffFrameLength);
     return Bytes(object_.m_Buffer, object_.m_Buffer + length);
   }
 
@@ -268,7 +271,7 @@ std::vector<Bytes> FirmwareDatagrams(std::span<const std::uint8_t> image) {
 
 // The adapter's result byte (data byte 0) of an answer datagram.
 std::uint8_t ResultOf(std::span<const std::uint8_t> answer) {
-  const std::size_t at = 2 + frame::kHeaderSize;
+  const std::size_t at = frame::kDatagramLead + frame::kHeaderSize;
   return answer.size() > at ? answer[at] : 0xFF;
 }
 

@@ -1,12 +1,14 @@
 // Prompts, key wait and the failure report forms.
 #include "console/console.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "console/hex_digit.h"
 #include "console/io.h"
 #include "extcmd/commands.h"
 #include "extcmd/zanto_extcmd_if.h"
@@ -46,13 +48,6 @@ bool ParseDigits(const std::string& line, long long& value) {
   }
   if (value > INT_MAX) value = INT_MAX;
   return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
 }
 
 }  // namespace
@@ -112,7 +107,8 @@ void WaitKey() {
 
 void HexToBytes(const char* text, int count, std::uint8_t* out) {
   for (int i = 0; i < count; ++i) {
-    const int value = HexDigit(text[i]);
+    // A character that is no hexadecimal digit counts as 0.
+    const int value = std::max(console::HexDigitValue(text[i]), 0);
     if (i % 2 == 0) {
       out[i / 2] = static_cast<std::uint8_t>(value << 4);
     } else {

@@ -62,26 +62,44 @@ int MenuLoop(C_ZANTO_EXTCMD_IF& extcmd, const ToolDefinition& tool) {
   }
 }
 
+// Owns the open link for one run: on every way out of it (the menu's end, the end of input, an
+// exception) closes the link that GetConnectType reports, once, by its own close operation, so
+// that a serial port gets its settings back before the object goes.
+class OpenLinkOwner {
+ public:
+  explicit OpenLinkOwner(C_ZANTO_EXTCMD_IF& extcmd) : extcmd_(extcmd) {}
+  OpenLinkOwner(const OpenLinkOwner&) = delete;
+  OpenLinkOwner& operator=(const OpenLinkOwner&) = delete;
+  ~OpenLinkOwner() {
+    switch (extcmd_.GetConnectType()) {
+      case CONNECT_ETHER:
+        extcmd_.CloseEther();
+        break;
+      case CONNECT_SERIAL:
+        extcmd_.CloseSerial();
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  C_ZANTO_EXTCMD_IF& extcmd_;
+};
+
 }  // namespace
 
 int RunTool(const ToolDefinition& tool, C_ZANTO_EXTCMD_IF& extcmd, const IniFile& ini) {
   const LinkConfig config = ReadLinkConfig(ini, tool.lineFormatKeys);
   int status = 0;
-  try {
-    OpenLink(extcmd, config);
-    status = MenuLoop(extcmd, tool);
-  } catch (const InputEnded&) {
-    status = 0;  // input ended at the link prompt or the main menu
-  }
-  switch (extcmd.GetConnectType()) {
-    case CONNECT_ETHER:
-      extcmd.CloseEther();
-      break;
-    case CONNECT_SERIAL:
-      extcmd.CloseSerial();
-      break;
-    default:
-      break;
+  {
+    const OpenLinkOwner link(extcmd);
+    try {
+      OpenLink(extcmd, config);
+      status = MenuLoop(extcmd, tool);
+    } catch (const InputEnded&) {
+      status = 0;  // input ended at the link prompt or the main menu
+    }
   }
   Io().Flush();  // the last screen, also when input ended or the run was asked to end
   return status;
@@ -93,7 +111,14 @@ int RunTool(const ToolDefinition& tool) {
   // signal takes its course when the watch ends.
   const plat::TerminationWatch watch;
   const auto extcmd = std::make_unique<ToolObject>(tool.timeoutMs);
-  const int status = RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
+  int status = 1;
+  try {
+    status = RunTool(tool, *extcmd, IniFile::Load(kConfigFile));
+  } catch (...) {
+    // An exception that nothing handles ends the process without unwinding the stack; caught
+    // here, the run has unwound and its owner has closed the link. It then goes on as before.
+    throw;
+  }
   // Should the signal not end the process (a SIGPIPE the caller ignores), the run still failed.
   return plat::TerminationRequested() ? 1 : status;
 }

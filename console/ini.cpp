@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "console/hex_digit.h"
+
 namespace console {
 namespace {
 
@@ -14,14 +16,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-// A digit's value in bases up to 16; -1 for any other character.
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // A UTF-16 text (behind its byte order mark) as UTF-8; a lone surrogate becomes U+FFFD.
@@ -164,7 +158,7 @@ std::int32_t IniFile::GetInt(std::string_view section, std::string_view key,
   }
   std::uint32_t value = 0;
   for (const char c : v) {
-    const int digit = DigitValue(c);
+    const int digit = HexDigitValue(c);  // the same value in every base up to 16
     if (digit < 0 || static_cast<std::uint32_t>(digit) >= base) break;
     value = value * base + static_cast<std::uint32_t>(digit);
   }

@@ -102,7 +102,8 @@ int C_ZANTO_EXTCMD_IF::CloseEther() {
 }
 
 int C_ZANTO_EXTCMD_IF::EtherSend() {
-  const std::size_t length = frame::Get16(m_pFrame + frame::kOffFrameLength) + 14u;
+  const std::size_t length = frame::kDatagramLead + frame::kFrameLengthBase +
+                             frame::Get16(m_pFrame + frame::kOffFrameLength);
   // A frame that claims more than the buffer holds is not sent: nothing beyond it may leave.
   if (length > sizeof m_Buffer) {
     m_nError = ERR_ETHER_SEND;

@@ -37,11 +37,4 @@ int CheckHeader(std::span<const std::uint8_t> f, std::uint16_t expectedCode) {
   return 0;
 }
 
-int CheckTrailer(std::span<const std::uint8_t> f) {
-  const std::size_t length = Get16(&f[kOffFrameLength]);
-  if (kFrameLengthBase + length + 2 > f.size()) return kErrChecksum;
-  const std::uint16_t sum = Checksum(f.subspan(kFrameLengthBase, length));
-  return Get16(&f[kFrameLengthBase + length]) == sum ? 0 : kErrChecksum;
-}
-
 }  // namespace frame

@@ -33,6 +33,11 @@ inline constexpr std::size_t kOffCommand = 24;
 inline constexpr std::size_t kHeaderSize = 28;
 // FrameLength counts from this offset; the serial checksum covers the same bytes.
 inline constexpr std::size_t kFrameLengthBase = 12;
+// On the serial link the 16-bit checksum follows the data.
+inline constexpr std::size_t kChecksumSize = 2;
+// A UDP datagram is two zero bytes and then the frame up to its last data byte, so over UDP the
+// frame is built at buffer offset 2.
+inline constexpr std::size_t kDatagramLead = 2;
 // A nested (relayed) frame starts 20 data bytes into its outer frame.
 inline constexpr std::size_t kRelayHeaderSize = 20;
 inline constexpr std::size_t kInnerFrameOffset = kHeaderSize + kRelayHeaderSize;
@@ -80,9 +85,5 @@ void SetLengths(std::uint8_t* frame, std::uint32_t dataLength);
 // Returns 0 when they pass, else the code of the first check that fails. The span must hold at
 // least the 28 header bytes.
 int CheckHeader(std::span<const std::uint8_t> frame, std::uint16_t expectedCode);
-
-// Checks the checksum that follows the frame on the serial link. The frame's FrameLength must
-// place the frame and its checksum inside the span, else the frame fails with kErrChecksum.
-int CheckTrailer(std::span<const std::uint8_t> frame);
 
 }  // namespace frame

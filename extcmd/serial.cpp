@@ -52,7 +52,7 @@ int C_ZANTO_EXTCMD_IF::CloseSerial() {
 
 int C_ZANTO_EXTCMD_IF::SerialSend() {
   const std::size_t length = frame::Get16(m_pFrame + frame::kOffFrameLength);
-  const std::size_t bodySize = frame::kFrameLengthBase + length + 2;
+  const std::size_t bodySize = frame::kFrameLengthBase + length + frame::kChecksumSize;
   // A frame whose checksum would lie beyond the buffer is not sent at all: nothing outside the
   // buffer is written or sent, and the receive then reports the missing answer.
   if (bodySize > sizeof m_Buffer) return 1;

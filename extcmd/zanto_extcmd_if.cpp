@@ -21,7 +21,7 @@ int C_ZANTO_EXTCMD_IF::GetConnectType() { return m_nConnect; }
 int C_ZANTO_EXTCMD_IF::MakeCommand(std::uint16_t code, int dataLength) {
   std::memset(m_Buffer, 0, sizeof m_Buffer);
   // Over UDP the datagram starts with two zero bytes in front of the frame.
-  m_pFrame = m_nConnect == CONNECT_ETHER ? m_Buffer + 2 : m_Buffer;
+  m_pFrame = m_nConnect == CONNECT_ETHER ? m_Buffer + frame::kDatagramLead : m_Buffer;
   frame::WriteHeader(m_pFrame, frame::kDirRequest, static_cast<std::uint16_t>(code | 1));
   SetDataLength(dataLength);
   return 1;
@@ -80,7 +80,7 @@ int C_ZANTO_EXTCMD_IF::CheckResponse(std::uint16_t expectedCode) {
     // The checksum sits behind the FrameLength bytes; an answer that claims more than the
     // buffer holds fails here rather than being read past the buffer's end.
     const std::size_t length = frame::Get16(m_pFrame + frame::kOffFrameLength);
-    if (frame::kFrameLengthBase + length + 2 > available ||
+    if (frame::kFrameLengthBase + length + frame::kChecksumSize > available ||
         frame::Get16(m_pFrame + frame::kFrameLengthBase + length) !=
             CalcChecksum(m_pFrame + frame::kFrameLengthBase, static_cast<std::uint16_t>(length))) {
       code = frame::kErrChecksum;
@@ -105,6 +105,9 @@ int C_ZANTO_EXTCMD_IF::SetRelayDataLength(int dataLength) {
 }
 
 int C_ZANTO_EXTCMD_IF::SetRelayOuterLength(int dataLength) {
-  frame::SetLengths(m_pFrame, static_cast<std::uint32_t>(dataLength + 48));
+  // The outer data: the relay header, then the inner frame's header and data.
+  constexpr auto kBeforeInnerData =
+      static_cast<std::uint32_t>(frame::kRelayHeaderSize + frame::kHeaderSize);
+  frame::SetLengths(m_pFrame, static_cast<std::uint32_t>(dataLength) + kBeforeInnerData);
   return 1;
 }

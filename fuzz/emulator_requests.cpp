@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "extcmd/frame.h"
+#include "extcmd/zanto_extcmd_if.h"
 #include "fuzz/fuzz_input.h"
 #include "sim/adapter.h"
 
@@ -20,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   sim::Adapter adapter;
   const auto reply = adapter.Handle(request);
-  if (reply && (reply->frame.size() < frame::kHeaderSize || reply->frame.size() > 4096 - 2)) {
+  if (reply && (reply->frame.size() < frame::kHeaderSize || reply->frame.size() > EXTCMD_BUFFER_SIZE - frame::kDatagramLead)) {
     std::abort();
   }
   return 0;

@@ -22,7 +22,7 @@ class RawAnswerLink : public C_ZANTO_EXTCMD_IF {
   }
   int EtherSend() override { return Sent(); }
   int SerialSend() override { return Sent(); }
-  int EtherRecv() override { return Receive(2); }
+  int EtherRecv() override { return Receive(frame::kDatagramLead); }
   int SerialRecv() override { return Receive(0); }
 
  private:
@@ -39,7 +39,7 @@ class RawAnswerLink : public C_ZANTO_EXTCMD_IF {
       if (m_nConnect == CONNECT_SERIAL && n >= frame::kHeaderSize) {
         // A matching checksum, where the claimed length leaves room for one.
         const std::size_t length = frame::Get16(m_Buffer + frame::kOffFrameLength);
-        if (frame::kFrameLengthBase + length + 2 <= sizeof m_Buffer) {
+        if (frame::kFrameLengthBase + length + frame::kChecksumSize <= sizeof m_Buffer) {
           frame::Put16(m_Buffer + frame::kFrameLengthBase + length,
                        frame::Checksum({m_Buffer + frame::kFrameLengthBase, length}));
         }

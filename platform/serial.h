@@ -18,10 +18,9 @@ inline constexpr SerialHandle kInvalidSerial = nullptr;
 
 // Completion record of one direction of serial I/O: its event is signalled once the direction's
 // operation (for reads also the end-of-frame event) has completed. The POSIX ports complete
-// every operation before the call returns, so there the record only carries that state; on
-// Windows `event` is the record's manual-reset event (a HANDLE), made by OpenCompletion.
+// every operation before the call returns, so there the record stays unused; on Windows `event`
+// is the record's manual-reset event (a HANDLE), made by OpenCompletion.
 struct Overlapped {
-  bool signalled = false;
   void* event = nullptr;
 };
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian, when it is missing. Named extras add what
-# one more job needs: "fuzz" (clang and its libFuzzer runtime), "windows" (the mingw-w64
-# cross-compiler, GoogleTest's source and Wine, without their recommended extras: headless),
-# "package" (making and checking the Debian package).
+# one more job needs: "clang" (the compiler of the clang preset), "fuzz" (clang and its libFuzzer
+# runtime), "windows" (the mingw-w64 cross-compiler, GoogleTest's source and Wine, without their
+# recommended extras: headless), "package" (making and checking the Debian package).
 set -euo pipefail
 # groff-base and mandoc check the manual pages; plcctl and the emulator read their options with
 # CLI11, plcctl writes JSON with nlohmann-json (header-only, also for the Windows build).
@@ -13,6 +13,7 @@ packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev groff
 lean=(tshark)
 for extra in "$@"; do
   case "$extra" in
+    clang) packages+=(clang) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     windows) lean+=(g++-mingw-w64-x86-64 googletest wine) ;;
     # dpkg-shlibdeps (dpkg-dev) and file serve CPack's Debian generator; lintian checks its package.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds with the given preset (default: "default") and runs every test.
+# Builds with the given preset (default: "default") and runs its tests: every test, or for the
+# "clang" preset (the whole tree built by clang) the unit tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
@@ -13,7 +14,9 @@ if [ "$preset" = windows ]; then
   cmake --build --preset windows
   exec bash scripts/wine_session.sh ctest --preset windows
 fi
-bash scripts/deps.sh
+extras=()
+[ "$preset" != clang ] || extras=(clang)
+bash scripts/deps.sh "${extras[@]}"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset"

@@ -170,12 +170,10 @@ void ArmSerialEvent(SerialHandle port) {
   port->watchFrom = port->queue.size();
 }
 
-bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
+bool LookForSerialEvent(SerialHandle port, Overlapped& /*read*/) {
   if (port == kInvalidSerial || !port->watchFrom) return false;
   port->Drain();
-  if (!port->TakeEvent()) return false;
-  read.signalled = true;
-  return true;
+  return port->TakeEvent();
 }
 
 WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& /*read*/, std::int32_t timeoutMs) {
@@ -205,8 +203,7 @@ std::size_t SerialQueueCount(SerialHandle port) {
   return port->queue.size();
 }
 
-std::size_t ReadSerial(SerialHandle port, Overlapped& read, std::span<std::uint8_t> dest) {
-  read.signalled = false;
+std::size_t ReadSerial(SerialHandle port, Overlapped& /*read*/, std::span<std::uint8_t> dest) {
   if (port == kInvalidSerial) return 0;
   const std::size_t n = std::min(dest.size(), port->queue.size());
   std::copy_n(port->queue.begin(), n, dest.begin());
@@ -215,18 +212,14 @@ std::size_t ReadSerial(SerialHandle port, Overlapped& read, std::span<std::uint8
   return n;
 }
 
-bool WriteSerialByte(SerialHandle port, Overlapped& write, std::uint8_t byte,
+bool WriteSerialByte(SerialHandle port, Overlapped& /*write*/, std::uint8_t byte,
                      std::int32_t timeoutMs) {
-  write.signalled = false;
   if (port == kInvalidSerial) return false;
   port->Drain();  // what arrives while the request goes out came before its answer
   const std::uint32_t start = TickCount();
   for (;;) {
     const ssize_t sent = ::write(port->fd, &byte, 1);
-    if (sent == 1) {
-      write.signalled = true;
-      return true;
-    }
+    if (sent == 1) return true;
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
     // The output is full: wait for room, but never longer than the time-out in all, and not

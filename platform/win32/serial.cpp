@@ -140,10 +140,8 @@ HANDLE EventOf(const Overlapped& record) { return static_cast<HANDLE>(record.eve
 
 // Whether the completed event wait reported the event character; the read record's event then
 // stays signalled, as the completion left it.
-bool Reported(SerialHandle port, Overlapped& read) {
-  if ((port->waitMask & EV_RXFLAG) == 0) return false;  // another completion: ask anew
-  read.signalled = true;
-  return true;
+bool Reported(SerialHandle port) {
+  return (port->waitMask & EV_RXFLAG) != 0;  // else another completion: ask anew
 }
 
 }  // namespace
@@ -223,7 +221,7 @@ bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
     port->waitRecord.hEvent = EventOf(read);
     port->waitMask = 0;
     if (WaitCommEvent(port->handle, &port->waitMask, &port->waitRecord)) {
-      return Reported(port, read);
+      return Reported(port);
     }
     if (GetLastError() != ERROR_IO_PENDING) return false;  // refused now: asked again next look
     port->waiting = true;
@@ -234,7 +232,7 @@ bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
     return false;
   }
   port->waiting = false;
-  return Reported(port, read);
+  return Reported(port);
 }
 
 WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& read, std::int32_t timeoutMs) {
@@ -272,7 +270,6 @@ std::size_t SerialQueueCount(SerialHandle port) {
 }
 
 std::size_t ReadSerial(SerialHandle port, Overlapped& read, std::span<std::uint8_t> dest) {
-  read.signalled = false;
   if (port == kInvalidSerial || read.event == nullptr || dest.empty()) return 0;
   // The port's own queue first: its bytes came before those the system still holds.
   const std::size_t own = std::min(dest.size(), port->queue.size());
@@ -285,7 +282,6 @@ std::size_t ReadSerial(SerialHandle port, Overlapped& read, std::span<std::uint8
 
 bool WriteSerialByte(SerialHandle port, Overlapped& write, std::uint8_t byte,
                      std::int32_t timeoutMs) {
-  write.signalled = false;
   if (port == kInvalidSerial || write.event == nullptr) return false;
   // The event character ends a request, and its answer can only come after it: what was
   // received before is older, and so no event of the receive that follows (the answer to an
@@ -306,8 +302,7 @@ bool WriteSerialByte(SerialHandle port, Overlapped& write, std::uint8_t byte,
     }
     if (!GetOverlappedResult(port->handle, &record, &put, FALSE)) return false;
   }
-  write.signalled = put == 1;
-  return write.signalled;
+  return put == 1;
 }
 
 }  // namespace plat

@@ -96,11 +96,6 @@ const std::vector<std::string> kProfile = {
     "--reply", "show version=version 1.0",
 };
 
-const std::string kIpPrompt = " Please enter access IP --> ";
-const std::string kMacPrompt = " Please enter MAC address (6byte) --> ";
-const std::string kWaitPrompt = " Please enter (1-4095) for waitTime[*100ms] --> ";
-const std::string kFilePrompt = " Please enter firmware image file --> ";
-const std::string kSystemPrompt = " Please enter systemcmd --> ";
 
 // The emulator program with --capture facing a tool of the scene: on its own free port over UDP,
 // or on a new pseudo-terminal pair over serial; read back with tshark.
@@ -183,7 +178,7 @@ class Capture : public ToolTest, public ::testing::WithParamInterface<Link> {
 };
 
 const auto kLinks = ::testing::Values(Link::Udp, Link::Serial);
-const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkName = [](const auto& test) { return LinkName(test.param); };
 
 // What one request or answer must read as, field by field ('|' between the outer and the nested
 // frame's values).
@@ -210,14 +205,14 @@ TEST_P(Capture, EveryCommandOfBothToolsReadsBackAsSentAndAnswered) {
   EXPECT_EQ(ShownFailure(UpToKeyPrompt("25")), 0);
   ASSERT_TRUE(tool_->SendKey('k'));
   Answer("0", menu_);
-  Answer("4", kFilePrompt);
+  Answer("4", kImagePrompt);
   EXPECT_NE(Answer(imageName, "\n Success update firmware\n", 30s).find("Success"),
             std::string::npos);
   ASSERT_TRUE(tool_->Expect(menu_));
   Quit();
 
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu, GetParam());
-  Answer("1", kSystemPrompt);
+  Answer("1", kCommandPrompt);
   EXPECT_NE(UpToKeyPrompt("show version").find(" version 1.0\n"), std::string::npos);
   KeyAndMenu();
   EXPECT_NE(UpToKeyPrompt("2", 30s).find("Now restarting"), std::string::npos);
@@ -380,11 +375,11 @@ TEST_P(Capture, FaultsCarryTheCodesTheToolsReport) {
   Answer("020000000001", kWaitPrompt);
   shown.push_back(ShownFailure(UpToKeyPrompt("25")));
   KeyAndMenu();
-  Answer("4", kFilePrompt);
+  Answer("4", kImagePrompt);
   shown.push_back(ShownFailure(UpToKeyPrompt(imageName)));
   KeyMenuAndQuit();
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu, GetParam());
-  Answer("1", kSystemPrompt);
+  Answer("1", kCommandPrompt);
   shown.push_back(ShownFailure(UpToKeyPrompt("show version")));
   KeyAndMenu();
   shown.push_back(ShownFailure(UpToKeyPrompt("2")));

@@ -7,9 +7,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/pipe_driver.h"
 #include "tests/e2e/scene.h"
+#include "tests/texts.h"
 
 namespace e2e {
 namespace {
@@ -58,7 +60,7 @@ TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
   EXPECT_NE(out.find(tour), std::string::npos) << "README's tour:\n" << tour << "\ndemo:\n" << out;
   // What each command shows, in the order typed.
   std::size_t at = 0;
-  for (const char* screen : {
+  for (const std::string& screen : std::vector<std::string>{
            // Get Status
            " Mode ................... Master\n MAC Address ............ 00-11-22-33-44-55\n",
            // PLC Info Resolution
@@ -73,7 +75,7 @@ TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
            " ....\n Wait for writing memory\n Success update firmware\n",
            "== The emulator received firmware.bin whole, all 4800 bytes.",
            // System Command
-           " Please enter systemcmd --> \n emulated adapter 1.0\n",
+           tool_texts::kCommandPrompt + "\n emulated adapter 1.0\n",
            // Restart
            "\n Recv reset_sys confirmation\n Now restarting...\n",
            "== Done",

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extcmd/frame.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/posix/serial_speed.h"
 #include "sim/serial_end.h"
@@ -75,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"FirmwareOutNowhere", {"--firmware-out", "/nonexistent-folder/image.bin"},
                     "cannot write --firmware-out"},
         RefusedCase{"ParentAlreadyGone", {"--parent-pid", "2147483646"}, "no process"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A long-running emulator holds its memory flat: it keeps only its most recent traffic.
 TEST(EmulatorProgram, HoldsItsMemoryFlatUnderLongTraffic) {
@@ -137,7 +138,7 @@ TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {
   link.MakeRelayCommand(CMD_GET_STATUS, 4);
   ASSERT_EQ(link.Transact(0), 1);
   EXPECT_EQ(link.GetData()[0], 0);
-  const std::uint8_t* remoteRecord = link.GetData() + 48;
+  const std::uint8_t* remoteRecord = link.GetData() + frame::kRelayHeaderSize + frame::kHeaderSize;
   EXPECT_EQ(remoteRecord[10 + 5], 0x01);
   EXPECT_EQ(remoteRecord[114 + 5], 0x0F) << "its master is the local adapter";
   EXPECT_STREQ(reinterpret_cast<const char*>(remoteRecord + 16), "MAIN 9");

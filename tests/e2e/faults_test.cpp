@@ -171,18 +171,18 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"GetStatus", &kSample, CMD_GET_STATUS, {}, {{{"1", kStatus}, {"1", kStatus}}}, Back::Key},
       {"InfoResolution", &kSample, CMD_INFO_RESOLUTION,
-       {{"2", " Please enter access IP --> "}},
+       {{"2", kIpPrompt}},
        {{{"192.168.0.10", kIdentity}, {"192.168.0.10", kIdentity}}}, Back::Key},
       {"PlcRemote", &kSample, CMD_RELAY,
        {{"3", kSubMenu},
-        {"1", " Please enter MAC address (6byte) --> "},
-        {"0123456789ab", " Please enter (1-4095) for waitTime[*100ms] --> "}},
+        {"1", kMacPrompt},
+        {"0123456789ab", kWaitPrompt}},
        {{{"10", kRemoteStatus}, {"10", kRemoteStatus}}}, Back::KeyThenLeaveSubMenu},
       {"UpdateFirmware", &kSample, CMD_FW_UPDATE,
-       {{"4", " Please enter firmware image file --> "}},
+       {{"4", kImagePrompt}},
        {{{kImageName, kFirmwareDone}, {kImageName, kFirmwareDone}}}, Back::AtMenu,
        milliseconds(10000)},
-      {"SystemCommand", &kTarvik, CMD_SYSTEMCMD, {{"1", " Please enter systemcmd --> "}},
+      {"SystemCommand", &kTarvik, CMD_SYSTEMCMD, {{"1", kCommandPrompt}},
        {{{kVersionReply.first, "\n " + kVersionReply.second + "\n\n Press any key"},
          {kUptimeReply.first, "\n " + kUptimeReply.second + "\n\n Press any key"}}},
        Back::Key},
@@ -360,8 +360,8 @@ TEST_P(FaultEndToEnd, ShowsItsCodeAndTheNextCommandWorks) {
   Quit();
 }
 
-const auto kRowName = [](const ::testing::TestParamInfo<Row>& info) {
-  const Row& r = info.param;
+const auto kRowName = [](const ::testing::TestParamInfo<Row>& test) {
+  const Row& r = test.param;
   return LinkName(r.link) + "_" + r.command->name + "_" + r.fault->name;
 };
 
@@ -409,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {{"InfoResolution", frame::kErrCommand},
                                 {"GetStatus", kWorks},
                                 {"GetStatus", kWorks}}}),
-    [](const auto& info) { return LinkName(info.param.link); });
+    [](const auto& test) { return LinkName(test.param.link); });
 
 }  // namespace
 }  // namespace e2e

@@ -35,7 +35,7 @@ class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
     if (GetParam() == Link::Udp) {
       for (const sim::Datagram& d : scene_.server->Received()) {
         EXPECT_EQ(d.bytes.at(0) | d.bytes.at(1), 0);
-        frames.emplace_back(d.bytes.begin() + 2, d.bytes.end());
+        frames.emplace_back(d.bytes.begin() + frame::kDatagramLead, d.bytes.end());
       }
     } else {
       for (const sim::LineFrame& f : scene_.serialServer->Received()) {
@@ -49,7 +49,7 @@ class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
 };
 
 const auto kBothLinks = ::testing::Values(Link::Udp, Link::Serial);
-const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkName = [](const auto& test) { return LinkName(test.param); };
 
 using SampleHandlersOverUdp = ToolTest;
 using TarvikOverUdp = ToolTest;
@@ -77,9 +77,9 @@ TEST_P(SampleHandlers, PlcRemotePrintsTheRemoteAdaptersStatus) {
   AddRemote(scene_.adapter, 0);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   EXPECT_EQ(Answer("3", kSubMenu), "3\n" + kSubMenu);
-  EXPECT_EQ(Answer("1", " --> "), "1\n Please enter MAC address (6byte) --> ");
+  EXPECT_EQ(Answer("1", " --> "), "1\n" + kMacPrompt);
   EXPECT_EQ(Answer("0123456789AB", " --> "),
-            "0123456789AB\n Please enter (1-4095) for waitTime[*100ms] --> ");
+            "0123456789AB\n" + kWaitPrompt);
   EXPECT_EQ(Answer("4095", kKeyPrompt),
             "4095\n\n"
             " Mode ................... Terminal(authenticated)\n"
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The emulator's own result for a MAC that no adapter of its network has.
         RemoteFailureCase{"UnknownMac", "0123456789zz", 0, "\n Failure:10207\n Result:2\n\n"},
         RemoteFailureCase{"RemoteResult", "0123456789ab", 3, "\n Failure:10207\n Result:3\n\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(E2e, SampleHandlers, kBothLinks, kLinkName);
 
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, SampleHandlers, kBothLinks, kLinkName);
 TEST_F(SampleHandlersOverUdp, FirmwareUpdateDeliversTheImageWhole) {
   const sim::Bytes image = FirmwareImage(3000);
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
-  EXPECT_EQ(Answer("4", " --> "), "4\n Please enter firmware image file --> ");
+  EXPECT_EQ(Answer("4", " --> "), "4\n" + kImagePrompt);
   const std::string name = WriteFile("image.bin", image);
   EXPECT_EQ(Answer(name, "\n Wait for writing memory"), name + "\n ..\n Wait for writing memory");
   const auto start = std::chrono::steady_clock::now();
@@ -240,7 +240,7 @@ TEST_P(Tarvik, SystemCommandPrintsTheReply) {
   scene_.adapter.Configure(
       [](sim::AdapterProfile& p) { p.systemReplies["show version"] = "emulated adapter 1.0"; });
   StartAtMenu(TARVIK_PROGRAM, kTarvikMenu);
-  EXPECT_EQ(Answer("1", " --> "), "1\n Please enter systemcmd --> ");
+  EXPECT_EQ(Answer("1", " --> "), "1\n" + kCommandPrompt);
   EXPECT_EQ(Answer("show version", kKeyPrompt),
             "show version\n\n emulated adapter 1.0\n\n Press any key");
   ASSERT_TRUE(tool_->SendKey('k'));
@@ -256,7 +256,7 @@ TEST_P(Tarvik, SystemCommandPrintsTheReply) {
   ASSERT_EQ(frames.size(), 2u);
   // "show version" is 12 characters: the NUL and 3 fill bytes make 16 data bytes.
   EXPECT_EQ(frame::Get16(&frames[0][frame::kOffFrameLength]), 16 + 16);
-  EXPECT_EQ(sim::Bytes(frames[0].begin() + 28 + 12, frames[0].end()),
+  EXPECT_EQ(sim::Bytes(frames[0].begin() + frame::kHeaderSize + 12, frames[0].end()),
             (sim::Bytes{0x00, 0xFF, 0xFF, 0xFF}));
 }
 

@@ -23,11 +23,6 @@ inline void PreparePipedScene(ToolScene& scene) {
 }
 
 // The screens of that scene's adapter, as the tools show them without a terminal (no echo).
-inline const std::string kImagePrompt = " Please enter firmware image file --> ";
-inline const std::string kAddressPrompt = " Please enter access IP --> ";
-inline const std::string kMacPrompt = " Please enter MAC address (6byte) --> ";
-inline const std::string kWaitTimePrompt = " Please enter (1-4095) for waitTime[*100ms] --> ";
-inline const std::string kCommandPrompt = " Please enter systemcmd --> ";
 inline std::string StatusScreen() {
   return "\n Mode ................... Master\n MAC Address ............ 00-11-22-33-44-55\n" +
          kStatusValueLines + "\n\n Press any key";
@@ -53,12 +48,12 @@ inline std::vector<DialogueCase> DialogueCases() {
         {"0\n", kSampleMenu},
         {"1\n", kKeyPrompt},
         {"k", kSampleMenu},
-        {"2\n", kAddressPrompt},
+        {"2\n", kIpPrompt},
         {"127.0.0.2\n", kKeyPrompt},
         {"k", kSampleMenu},
         {"3\n", kSubMenu},
         {"1\n", kMacPrompt},
-        {"0123456789ab\n", kWaitTimePrompt},
+        {"0123456789ab\n", kWaitPrompt},
         {"1\n", kKeyPrompt},  // no such remote adapter: a failure report
         {"k", kSampleMenu},
         {"3\n", kSubMenu},
@@ -112,11 +107,11 @@ inline std::vector<EndCase> EndCases(int manyCycles = 2000) {
       {"SampleAtTheLinkPrompt", Tool::Sample, "", kLinkPrompt, 0},
       {"SampleAtTheMenu", Tool::Sample, "0\n", sample, 0},
       {"SampleAtTheKeyWait", Tool::Sample, "0\n1\n", sample + StatusScreen(), 1},
-      {"SampleAtTheAddressPrompt", Tool::Sample, "0\n2\n", sample + kAddressPrompt, 1},
+      {"SampleAtTheAddressPrompt", Tool::Sample, "0\n2\n", sample + kIpPrompt, 1},
       {"SampleAtTheSubMenu", Tool::Sample, "0\n3\n", sample + kSubMenu, 1},
       {"SampleAtTheMacPrompt", Tool::Sample, "0\n3\n1\n", sample + kSubMenu + kMacPrompt, 1},
       {"SampleAtTheWaitTimePrompt", Tool::Sample, "0\n3\n1\n0123456789ab\n",
-       sample + kSubMenu + kMacPrompt + kWaitTimePrompt, 1},
+       sample + kSubMenu + kMacPrompt + kWaitPrompt, 1},
       {"SampleAtTheImagePrompt", Tool::Sample, "0\n4\n", sample + kImagePrompt, 1},
       {"SampleLongestLineIsTaken", Tool::Sample, "0\n" + longest + "\nk0\n", sample + cycle, 0},
       {"SampleOverlongLineIsRejectedOnce", Tool::Sample, "0\n0" + longest + "\n0\n",

@@ -67,7 +67,7 @@ TEST_P(Piped, OutputThatGoesAwayEndsTheRunAndRestoresThePort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Piped, ::testing::Values(Link::Udp, Link::Serial),
-                         [](const auto& info) { return LinkName(info.param); });
+                         [](const auto& test) { return LinkName(test.param); });
 
 const char* Program(Tool tool) { return tool == Tool::Sample ? SAMPLE_PROGRAM : TARVIK_PROGRAM; }
 
@@ -95,7 +95,7 @@ TEST_P(PipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedDialogue, ::testing::ValuesIn(DialogueCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 class PipedInputEnds : public PipedOverUdp, public ::testing::TestWithParam<EndCase> {};
 
@@ -109,7 +109,7 @@ TEST_P(PipedInputEnds, EveryScreenComesWholeAndInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedInputEnds, ::testing::ValuesIn(EndCases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 // How a case knows the tool waits: a text has come, or the adapter has received (or answered)
 // so many requests.
@@ -162,7 +162,7 @@ std::vector<SignalCase> SignalCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedSignal, ::testing::ValuesIn(SignalCases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace e2e

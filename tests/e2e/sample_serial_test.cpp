@@ -63,7 +63,7 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
   });
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt("192.168.0.162"),
             "192.168.0.162\n"
             "\n"
@@ -119,14 +119,14 @@ TEST_F(SampleOnPort, AMissingPortShowsTheMenuAndFailsEachCommandWith10102) {
   // For each command: the lines typed, each with what the tool shows up to its next prompt.
   const std::vector<std::vector<std::pair<std::string, std::string>>> commands = {
       {{"1", "1\n" + failure}},
-      {{"2", "2\n Please enter access IP --> "}, {"192.168.0.10", "192.168.0.10\n" + failure}},
+      {{"2", "2\n" + kIpPrompt}, {"192.168.0.10", "192.168.0.10\n" + failure}},
       {{"3", "3\n" + kSubMenu},
-       {"1", "1\n Please enter MAC address (6byte) --> "},
-       {"0123456789ab", "0123456789ab\n Please enter (1-4095) for waitTime[*100ms] --> "},
+       {"1", "1\n" + kMacPrompt},
+       {"0123456789ab", "0123456789ab\n" + kWaitPrompt},
        {"10", "10\n" + failure}},
       // The image is read before the first block finds no link (an unreadable file would be
       // reported as such instead).
-      {{"4", "4\n Please enter firmware image file --> "}, {image, image + "\n" + failure}},
+      {{"4", "4\n" + kImagePrompt}, {image, image + "\n" + failure}},
   };
   for (const auto& steps : commands) {
     SCOPED_TRACE("command " + steps.front().first);
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                        PARODD},
         LineFormatCase{"SampleKeeps8N1ForEvenAndTwo", false, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n", 0},
         LineFormatCase{"SampleKeeps8N1ForOddAndTwo", false, "DATABIT=7\nPARITY=1\nSTOPBIT=2\n", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // "RATE" is set exactly while the tool holds the port, read back on the emulator's end as the
 // kernel holds it: a rate with a speed constant, one without, and 0, which keeps the speed the
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(E2e, Rate,
                                            RateCase{"Tarvik31250", true, 31250, 31250},
                                            RateCase{"Tarvik256000", true, 256000, 256000},
                                            RateCase{"Tarvik0", true, 0, kSpeedBefore}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // A terminating signal at a prompt or a key wait ends the tool as the end of input does: the
 // port is closed and has its settings back, the terminal is in line mode again, and then the
@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SignalCase{"InterruptAtTheMenu", false, SIGINT},
                       SignalCase{"HangupAtTheMenu", false, SIGHUP},
                       SignalCase{"TerminateAtTheKeyWait", true, SIGTERM}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace e2e

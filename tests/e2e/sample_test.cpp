@@ -81,20 +81,20 @@ INSTANTIATE_TEST_SUITE_P(
                                  " Mode ................... Terminal(not authenticated)\n"
                                  " MAC Address ............ 00-11-aa-bb-cc-dd\n"
                                  " Master MAC Address ..... 02-03-04-05-06-f7\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SampleOverUdp, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt(kExampleIdentityAddress),
             kExampleIdentityAddress + "\n" + kExampleIdentityScreen);
   KeyMenuAndQuit();
   const auto requests = scene_.adapter.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(frame::Get16(&requests[0][24]), 0xB001);
-  EXPECT_EQ(sim::Bytes(requests[0].begin() + 28, requests[0].end()),
+  EXPECT_EQ(sim::Bytes(requests[0].begin() + frame::kHeaderSize, requests[0].end()),
             (sim::Bytes{0xC0, 0xA8, 0x00, 0x0A}));
 }
 
@@ -221,12 +221,12 @@ INSTANTIATE_TEST_SUITE_P(E2e, SignalDuringKeyWait,
                          ::testing::Values(SignalCase{"Interrupt", SIGINT},
                                            SignalCase{"Terminate", SIGTERM},
                                            SignalCase{"Hangup", SIGHUP}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SampleOverUdp, EndOfInputInsideAHandlerEndsTheToolWithStatus1) {
   StartAtMenu();
   tool_->SendLine("2");
-  ASSERT_TRUE(tool_->Expect(" Please enter access IP --> "));
+  ASSERT_TRUE(tool_->Expect(kIpPrompt));
   tool_->SendEof();
   EXPECT_EQ(tool_->WaitExit(), 1);
   EXPECT_EQ(scene_.adapter.RequestCount(), 0u);

@@ -26,11 +26,6 @@ constexpr int kMostTries = 40;
 constexpr auto kTryTime = 4s;
 constexpr auto kEndsWithin = 1s;
 
-const std::string kAccessIpPrompt = " Please enter access IP --> ";
-const std::string kMacPrompt = " Please enter MAC address (6byte) --> ";
-const std::string kWaitTimePrompt = " Please enter (1-4095) for waitTime[*100ms] --> ";
-const std::string kImagePrompt = " Please enter firmware image file --> ";
-const std::string kCommandPrompt = " Please enter systemcmd --> ";
 
 // How a try reaches its wait: lines typed, each once the text before it has shown; the wait
 // itself shows as the last text, or as the emulator's having received (or answered) the
@@ -134,11 +129,11 @@ std::vector<WaitCase> Cases() {
       {"SampleLinkPrompt", SAMPLE_PROGRAM, Link::Udp, {}},
       {"TarvikLinkPrompt", TARVIK_PROGRAM, Link::Udp, {}},
       {"SampleArpCommand", SAMPLE_PROGRAM, Link::Udp, {{"0", "fake arp"}}, Mark::Text, false, 2},
-      {"SampleIpPrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"2", kAccessIpPrompt}}},
+      {"SampleIpPrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"2", kIpPrompt}}},
       {"SampleSubMenu", SAMPLE_PROGRAM, Link::Udp, {udp, {"3", kSubMenu}}},
       {"SampleMacPrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"3", kSubMenu}, {"1", kMacPrompt}}},
       {"SampleWaitTimePrompt", SAMPLE_PROGRAM, Link::Udp,
-       {udp, {"3", kSubMenu}, {"1", kMacPrompt}, {"0123456789ab", kWaitTimePrompt}}},
+       {udp, {"3", kSubMenu}, {"1", kMacPrompt}, {"0123456789ab", kWaitPrompt}}},
       {"SampleImagePrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"4", kImagePrompt}}},
       {"SampleFirmwarePause", SAMPLE_PROGRAM, Link::Udp,
        {udp, {"4", kImagePrompt}, {"image.bin", "Wait for writing memory"}}, Mark::AnswerSent},
@@ -169,7 +164,7 @@ std::vector<WaitCase> Cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, SignalAtEveryWait, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace e2e

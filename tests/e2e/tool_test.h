@@ -12,19 +12,12 @@
 
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
+#include "tests/texts.h"
 
 namespace e2e {
 
-inline const std::string kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-inline const std::string kSampleMenu =
-    "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
-    " 4. Update Firmware\n 0. Quit\n\nInput number --> ";
-inline const std::string kTarvikMenu =
-    "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ";
-inline const std::string kSubMenu =
-    "\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ";
-inline const std::string kRejected = "\n Invalid value !!\n\n";
-inline const std::string kKeyPrompt = " Press any key";
+// The tools' prompts and menus, by their plain names in every end-to-end test.
+using namespace tool_texts;
 
 // The values of a status record behind its mode and MAC lines, and how the tool prints them.
 inline void SetStatusValues(sim::StatusProfile& s) {

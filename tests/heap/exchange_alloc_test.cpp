@@ -100,6 +100,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ExchangeCase{"FirmwareBlock", CMD_FW_UPDATE,
                                    static_cast<int>(FW_BLOCK_RECORD_SIZE), true},
                       ExchangeCase{"TimeOut", CMD_GET_STATUS, 4, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "extcmd/frame.h"
 #include "extcmd/firmware_block.h"
+#include "extcmd/records.h"
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
@@ -28,8 +29,8 @@ Bytes Request(std::uint16_t base, const Bytes& data) {
   return sim::MakeFrame(frame::kDirRequest, static_cast<std::uint16_t>(base | 1), data);
 }
 
-Bytes DataOf(const sim::Reply& reply) { return Bytes(reply.frame.begin() + 28, reply.frame.end()); }
-std::uint16_t CodeOf(const sim::Reply& reply) { return frame::Get16(&reply.frame[24]); }
+Bytes DataOf(const sim::Reply& reply) { return Bytes(reply.frame.begin() + frame::kHeaderSize, reply.frame.end()); }
+std::uint16_t CodeOf(const sim::Reply& reply) { return frame::Get16(&reply.frame[frame::kOffCommand]); }
 
 // A firmware block as the tool builds it; `fill` goes behind the image bytes of the block.
 Bytes Block(std::uint16_t number, std::uint16_t more, std::uint32_t count, const Bytes& image,
@@ -111,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSequence{"MoreFollows2", {Block(0, 2, 1024, kImage)}},
         BadSequence{"LastWithoutFF", {Block(0, 0, 10, kImage, 0x00)}},
         BadSequence{"WrongDataLength", {Bytes(1028, 0)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(EmulatedFirmware, RejectsTheChosenBlockAndStartsOverWithBlockZero) {
   sim::Adapter adapter;
@@ -155,16 +156,18 @@ TEST(EmulatedRelay, AnswersWithTheRemoteRecordInANestedFrame) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(CodeOf(*reply), 0x3002);
   const Bytes data = DataOf(*reply);
-  ASSERT_EQ(data.size(), 20u + 28u + 120u);
+  // The local result in the relay header, then the inner answer frame with the remote record.
+  constexpr std::size_t kInnerData = frame::kRelayHeaderSize + frame::kHeaderSize;
+  ASSERT_EQ(data.size(), kInnerData + STATUS_RECORD_SIZE);
   EXPECT_EQ(data[0], 0);
-  EXPECT_EQ(frame::CheckHeader(std::span(data).subspan(20), 0xA142), 0);
-  EXPECT_EQ(frame::Get16(&data[20 + 10]), 120 + 16);
-  EXPECT_EQ(Bytes(data.begin() + 48, data.end()), sim::StatusRecord(remote.status));
+  EXPECT_EQ(frame::CheckHeader(std::span(data).subspan(frame::kRelayHeaderSize), 0xA142), 0);
+  EXPECT_EQ(frame::Get16(&data[frame::kRelayHeaderSize + frame::kOffFrameLength]), 120 + 16);
+  EXPECT_EQ(Bytes(data.begin() + kInnerData, data.end()), sim::StatusRecord(remote.status));
 
   const auto refused = adapter.Handle(Request(CMD_RELAY, RelayData(failing)));
   ASSERT_TRUE(refused);
   EXPECT_EQ(DataOf(*refused)[0], 0) << "the relay itself worked";
-  EXPECT_EQ(DataOf(*refused)[48], 3) << "the remote adapter's result";
+  EXPECT_EQ(DataOf(*refused)[frame::kRelayHeaderSize + frame::kHeaderSize], 3) << "the remote adapter's result";
 
   EXPECT_EQ(Send(adapter, CMD_RELAY, RelayData({9, 9, 9, 9, 9, 9})), sim::kResultUnknownRemote);
   EXPECT_EQ(Send(adapter, CMD_RELAY, RelayData(known, CMD_RESET_SYS)), sim::kResultBadInnerRequest);
@@ -208,7 +211,7 @@ TEST(EmulatedFaults, OneShotFaultsApplyOnceAndPersistentOnesStay) {
 TEST(EmulatedAdapter, IgnoresWhatIsNoRequestButRecordsIt) {
   sim::Adapter adapter;
   Bytes answerShaped = Request(CMD_GET_STATUS, Bytes(4, 0));
-  frame::Put16(&answerShaped[12], frame::kDirAnswer);
+  frame::Put16(&answerShaped[frame::kOffDirection], frame::kDirAnswer);
   Bytes unknown = Request(0x7770, Bytes(4, 0));
   Bytes cut = Request(CMD_GET_STATUS, Bytes(4, 0));
   cut.resize(30);  // FrameLength claims more than arrived
@@ -236,7 +239,7 @@ class PlainClient {
     sockaddr_in from{};
     socklen_t size = sizeof from;
     const auto got = recvfrom(socket_.get(), answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
-    EXPECT_EQ(got, 2 + 28 + 120);
+    EXPECT_EQ(got, frame::kDatagramLead + frame::kHeaderSize + STATUS_RECORD_SIZE);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     return text;

@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AnswerCase{"Magic", FaultKind::BadMagic, 0, frame::kErrMagic},
                       AnswerCase{"RequestCodeEchoed", FaultKind::EchoRequestCode, 0,
                                  frame::kErrCommand}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // An answer that comes after its request timed out is taken by the next request.
 struct LateCase {
@@ -211,6 +211,6 @@ TEST_P(LateAnswer, IsTakenAsTheAnswerToTheNextRequest) {
 INSTANTIATE_TEST_SUITE_P(Link, LateAnswer,
                          ::testing::Values(LateCase{"SameCommandPasses", CMD_GET_STATUS, 1},
                                            LateCase{"OtherCommandFails", CMD_INFO_RESOLUTION, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

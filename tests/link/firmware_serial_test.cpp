@@ -9,19 +9,19 @@
 #include <vector>
 
 #include "extcmd/firmware_block.h"
+#include "extcmd/frame.h"
 #include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sample/handlers.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "tests/e2e/scene.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-const std::string kNamePrompt = " Please enter firmware image file --> ";
 
 // The tool's object, a file for the image and the adapter on the far end of a pseudo-terminal.
 class FirmwareOverSerial : public ::testing::Test {
@@ -62,10 +62,10 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
   EXPECT_EQ(received.size(), blocks);
   for (const sim::LineFrame& f : received) {
     EXPECT_TRUE(f.checksumOk);
-    EXPECT_EQ(f.frame.size(), 28 + FW_BLOCK_RECORD_SIZE);
+    EXPECT_EQ(f.frame.size(), frame::kHeaderSize + FW_BLOCK_RECORD_SIZE);
   }
   // A progress dot for each block but the last, then the wait for the adapter's memory.
-  EXPECT_EQ(output.rfind(kNamePrompt, 0), 0u) << output;
+  EXPECT_EQ(output.rfind(tool_texts::kImagePrompt, 0), 0u) << output;
   EXPECT_TRUE(output.ends_with("\n Wait for writing memory\n Success update firmware\n")) << output;
   EXPECT_EQ(static_cast<std::size_t>(std::count(output.begin(), output.end(), '.')), blocks - 1);
   EXPECT_EQ(pauses, std::vector<std::uint32_t>{10000});
@@ -76,7 +76,7 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
 // them short.
 INSTANTIATE_TEST_SUITE_P(Sizes, FirmwareImageOverSerial,
                          ::testing::Values(1, 1024, 1025, 3000, 40 * 1024 - 1000),
-                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
+                         [](const auto& test) { return "Bytes" + std::to_string(test.param); });
 
 // A full image, 832 blocks, each answered as soon as it is in: the answer to every block is
 // taken whole, none is lost or taken twice, and the adapter has the image.
@@ -116,7 +116,7 @@ TEST_F(FirmwareOverSerial, AMissingAnswerToTheLastBlockReportsTheSerialTimeOut) 
   adapter.Configure([](sim::AdapterProfile& p) { p.firmware.lastBlockDelay = 60s; });
   ShortWaitLink link;
   EXPECT_EQ(Update(link, e2e::FirmwareImage(1025)), 0);
-  EXPECT_EQ(output, kNamePrompt + " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
+  EXPECT_EQ(output, tool_texts::kImagePrompt + " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
   EXPECT_EQ(link.asked, (std::vector<int>{5000, 30000}));
   EXPECT_EQ(link.m_nTimeout, 5000);
   EXPECT_TRUE(pauses.empty());

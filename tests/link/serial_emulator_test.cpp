@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sim/adapter.h"
@@ -63,7 +64,7 @@ TEST_P(SerialEmulator, AnswersGetStatusAndInfoResolutionWithTheCommandTable) {
   EXPECT_EQ(received[0].line.size(), 35u);
   EXPECT_EQ(Bytes(received[0].line.end() - 3, received[0].line.end()), (Bytes{0x65, 0x24, 0xA2}));
   EXPECT_EQ(received[1].line.size(), 36u);
-  EXPECT_EQ(Bytes(received[1].frame.begin() + 28, received[1].frame.end()),
+  EXPECT_EQ(Bytes(received[1].frame.begin() + frame::kHeaderSize, received[1].frame.end()),
             (Bytes{0xC0, 0xA8, 0x00, 0xA2}));
   EXPECT_EQ(adapter.RequestCount(), 2u);
 }

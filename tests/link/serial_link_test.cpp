@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
+#include "console/entry.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/posix/serial_speed.h"
 #include "sim/serial_end.h"
@@ -82,6 +85,16 @@ class Adapter {
   Bytes pending_;
 };
 
+// The tool's side of the line has the terminal settings it had before the tool opened it.
+void ExpectSettingsAsBefore(const Adapter& adapter, const termios& before) {
+  termios after{};
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
 // A status answer whose data byte 1 tells answers apart.
 Bytes StatusAnswer(std::uint8_t marker) { return AnswerFrame(kStatusAnswer, {0, marker}, 120); }
 
@@ -141,7 +154,7 @@ TEST_P(SerialLink, RequestsGoOnTheLineByteForByte) {
 TEST_P(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
   link.MakeCommand(CMD_FW_UPDATE, 1032);
   for (int i = 0; i < 1032; ++i) link.GetData()[i] = static_cast<std::uint8_t>(i * 7);
-  const Bytes frame(link.m_Buffer, link.m_Buffer + 12 + 1048);
+  const Bytes frame(link.m_Buffer, link.m_Buffer + frame::kFrameLengthBase + 1048);
   const auto start = Clock::now();
   EXPECT_EQ(link.SerialSend(), 1);
   // Pauses of at least 1 ms before body bytes 0, 128, ..., 1024 and before the terminator.
@@ -162,10 +175,10 @@ TEST_P(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
   }
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], RequestLineCases()[0].line);
-  const std::size_t length = answer.size() - 12;
+  const std::size_t terminator = answer.size() + frame::kChecksumSize;
   EXPECT_TRUE(std::equal(body.begin(), body.end(), link.m_Buffer));  // frame and checksum
-  EXPECT_EQ(link.m_Buffer[length + 14], SERIAL_TERMINATOR);
-  EXPECT_TRUE(std::all_of(link.m_Buffer + length + 15, link.m_Buffer + 1468,
+  EXPECT_EQ(link.m_Buffer[terminator], SERIAL_TERMINATOR);
+  EXPECT_TRUE(std::all_of(link.m_Buffer + terminator + 1, link.m_Buffer + 1468,
                           [](std::uint8_t b) { return b == 0; }));
 }
 
@@ -332,7 +345,7 @@ TEST_P(SerialLink, WriteThatCannotCompleteEndsTheSend) {
   std::size_t lineSize = 0;
   for (int i = 0; i < kRequests; ++i) {
     link.MakeCommand(CMD_FW_UPDATE, 4000);
-    lineSize = LineOf({link.m_Buffer, 12 + 4016}).size();
+    lineSize = LineOf({link.m_Buffer, frame::kFrameLengthBase + 4016}).size();
     EXPECT_EQ(link.SerialSend(), 1);
   }
   const Bytes line = adapter.Collect(300);
@@ -535,12 +548,7 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
 
     ASSERT_EQ(link.CloseSerial(), 1);
-    termios after{};
-    ASSERT_EQ(tcgetattr(adapter.Handle(), &after), 0);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    ExpectSettingsAsBefore(adapter, before);
   }
 }
 
@@ -571,4 +579,27 @@ TEST(SerialOpen, SetsEveryRateExactlyAndGivesTheSpeedBack) {
     ASSERT_EQ(link.CloseSerial(), 1);
     EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
   }
+}
+
+// A handler that throws leaves the entry through its owner of the link: the port has its
+// settings back when the exception reaches the caller.
+int ThrowingHandler(C_ZANTO_EXTCMD_IF&) { throw std::runtime_error("handler failed"); }
+
+TEST(SerialOpen, EntryGivesThePortBackWhenAHandlerThrows) {
+  Adapter adapter;
+  ASSERT_TRUE(adapter.Ok());
+  termios before{};
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(adapter.Handle(), TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(adapter.Handle(), &before), 0);
+
+  const console::MenuHandler handlers[] = {ThrowingHandler};
+  const console::ToolDefinition tool{kTimeoutMs, false, "menu --> ", handlers};
+  ScriptedConsole io("1\n1\n");
+  C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+  const auto ini = console::IniFile::Parse(std::string("[SERIAL]\nPORT=") + adapter.Port() + "\n");
+  EXPECT_THROW(console::RunTool(tool, link, ini), std::runtime_error);
+  EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+  ExpectSettingsAsBefore(adapter, before);
 }

@@ -131,7 +131,7 @@ TEST_P(PlcctlCapture, AFaultyAnswerCarriesTheCodePlcctlReports) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PlcctlCapture, ::testing::Values(Link::Udp, Link::Serial),
-                         [](const auto& info) { return LinkName(info.param); });
+                         [](const auto& test) { return LinkName(test.param); });
 
 }  // namespace
 }  // namespace e2e

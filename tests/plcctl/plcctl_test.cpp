@@ -17,6 +17,7 @@
 #include "plcctl/progress.h"
 #include "plcctl/report.h"
 #include "extcmd/frame.h"
+#include "extcmd/records.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
@@ -113,7 +114,7 @@ class Plcctl : public ::testing::TestWithParam<Link> {
 };
 
 const auto kLinks = ::testing::Values(Link::Udp, Link::Serial);
-const auto kLinkName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkName = [](const auto& test) { return LinkName(test.param); };
 
 TEST_P(Plcctl, StatusInBothFormsReadsEveryField) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetTerminalProfile(p.status); });
@@ -149,7 +150,7 @@ TEST_P(Plcctl, IdentityRemoteSystemCommandAndRestartAsJson) {
                   {"command_version", 0x201}, {"option_flag", 0x80000008u}}));
   // The address typed travels in the request's data, first number first.
   const sim::Bytes request = scene_.adapter.Requests().back();
-  EXPECT_EQ(sim::Bytes(request.begin() + 28, request.begin() + 32), (sim::Bytes{192, 168, 0, 10}));
+  EXPECT_EQ(sim::Bytes(request.begin() + frame::kHeaderSize, request.begin() + frame::kHeaderSize + 4), (sim::Bytes{192, 168, 0, 10}));
 
   const Ran relayed = Run({"remote", "02:00:00:00:00:01", "--wait", "25", "--json"});
   ASSERT_EQ(relayed.status, 0) << relayed.err;
@@ -158,7 +159,7 @@ TEST_P(Plcctl, IdentityRemoteSystemCommandAndRestartAsJson) {
   EXPECT_EQ(r.at("remote_mac"), "02-00-00-00-00-01");
   ExpectStatusJson(r.at("status"));
   const sim::Bytes relay = scene_.adapter.Requests().back();
-  EXPECT_EQ(relay[28 + 10], 25) << "waitTime";
+  EXPECT_EQ(relay[frame::kHeaderSize + relay_header::kWaitTime], 25) << "waitTime";
 
   // The words are joined by one blank each; the answer's control bytes come escaped.
   const Ran system = Run({"--json", "system-command", "show", "", "version"});

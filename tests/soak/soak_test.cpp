@@ -219,7 +219,7 @@ TEST_P(SoakThroughSample, EveryGetStatusWorksAndNothingGrows) {
   EXPECT_EQ(tool.WaitExit(), 0);
 }
 
-const auto kLinkParamName = [](const auto& info) { return LinkName(info.param); };
+const auto kLinkParamName = [](const auto& test) { return LinkName(test.param); };
 INSTANTIATE_TEST_SUITE_P(Soak, SoakThroughTheObject, ::testing::Values(Link::Udp, Link::Serial),
                          kLinkParamName);
 INSTANTIATE_TEST_SUITE_P(Soak, SoakThroughSample, ::testing::Values(Link::Udp, Link::Serial),

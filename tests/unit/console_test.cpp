@@ -7,14 +7,14 @@
 #include "console/console.h"
 #include "console/entry.h"
 #include "console/ini.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 #include "tests/unit/ini_cases.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
-
-const std::string kRejected = "\n Invalid value !!\n\n";
 
 struct NumberCase {
   const char* name;
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"crlf", "3\r", 0, 4, true, 3},
                       NumberCase{"upper_bound", "4095", 0, 4095, true, 4095},
                       NumberCase{"too_long", std::string(4096, '1'), 0, 2147483647, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PromptNumber, BelowMinimumIsRejected) {
   ScriptedConsole io("0\n1\n");
@@ -171,7 +171,7 @@ TEST_P(IniLikeWindows, ReadsAsTheSystemsProfileFunctionsDo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, IniLikeWindows, ::testing::ValuesIn(initest::IniCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // Beyond ASCII a UTF-16 file's text reads as UTF-8 (the Windows table above holds ASCII only, as
 // the system's ANSI functions give other bytes): two- and three-byte characters, a surrogate

@@ -10,14 +10,15 @@
 #include "console/io.h"
 #include "extcmd/firmware_block.h"
 #include "sample/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kNamePrompt = " Please enter firmware image file --> ";
 
 // A folder of its own for each test, removed afterwards.
 class TempDir {
@@ -167,7 +168,7 @@ TEST(UpdateFirmware, ProgressFor130Blocks) {
   link.respond = Always(Accepted());
   EXPECT_EQ(UpdateFirmware(link), 1);
   const std::string dots(64, '.');
-  EXPECT_EQ(io.output, kNamePrompt + (" " + dots + "\n " + dots + "\n ." +
+  EXPECT_EQ(io.output, kImagePrompt + (" " + dots + "\n " + dots + "\n ." +
                                       "\n Wait for writing memory\n Success update firmware\n"));
   EXPECT_EQ(io.Unread(), 1u);  // no key is awaited after success
 }
@@ -178,7 +179,7 @@ TEST(UpdateFirmware, ThreeBlocksPauseBeforeSuccessAndWaitLongOnlyForTheLast) {
   FakeLink link;
   link.respond = Always(Accepted());
   EXPECT_EQ(UpdateFirmware(link), 1);
-  const std::string beforePause = std::string(kNamePrompt) + " ..\n Wait for writing memory";
+  const std::string beforePause = kImagePrompt + " ..\n Wait for writing memory";
   EXPECT_EQ(io.output, beforePause + "\n Success update firmware\n");
   EXPECT_EQ(io.pauses, std::vector<std::uint32_t>{10000});
   EXPECT_EQ(io.pauseAt, std::vector<std::size_t>{beforePause.size()});
@@ -204,7 +205,7 @@ TEST(UpdateFirmware, MarksAreWrittenBeforeTheNextBlockGoesOut) {
                                                       "exchange", "write", "exchange", "pause",
                                                       "write"}));
   EXPECT_EQ(streams.writes,
-            (std::vector<std::string>{kNamePrompt, " .", ".\n Wait for writing memory",
+            (std::vector<std::string>{kImagePrompt, " .", ".\n Wait for writing memory",
                                       "\n Success update firmware\n"}));
 }
 
@@ -225,7 +226,7 @@ TEST_P(UpdateFirmwareRejected, StopsAtTheRejectedBlock) {
   link.respond = RejectBlock(c.block, c.result);
   EXPECT_EQ(UpdateFirmware(link), 0);
   EXPECT_EQ(link.requests.size(), c.blocksSent);
-  EXPECT_EQ(io.output, std::string(kNamePrompt) + c.progress + "\n Failure:10207\n Result:" +
+  EXPECT_EQ(io.output, kImagePrompt + c.progress + "\n Failure:10207\n Result:" +
                            std::to_string(c.result) + "\n\n Press any key");
   EXPECT_EQ(io.Unread(), 0u);
   EXPECT_TRUE(io.pauses.empty());
@@ -247,7 +248,7 @@ TEST(UpdateFirmware, NoAnswerToTheLastBlockReportsTheLinksTimeOutCode) {
       return Accepted();
     };
     EXPECT_EQ(UpdateFirmware(link), 0);
-    EXPECT_EQ(io.output, std::string(kNamePrompt) + " ..\n Wait for writing memory\n Failure:" +
+    EXPECT_EQ(io.output, kImagePrompt + " ..\n Wait for writing memory\n Failure:" +
                              std::to_string(code) + "\n\n Press any key");
     EXPECT_EQ(link.timeoutsAtSend.back(), 30000);
     EXPECT_EQ(link.m_nTimeout, 5000);
@@ -261,7 +262,7 @@ TEST(UpdateFirmware, WithoutALinkTheFileIsStillReadAndTheOpenFailureReported) {
   link.m_nError = 10102;  // what the failed open left
   link.m_nTimeout = 1234;
   EXPECT_EQ(UpdateFirmware(link), 0);
-  EXPECT_EQ(io.output, std::string(kNamePrompt) + "\n Wait for writing memory\n Failure:10102\n\n Press any key");
+  EXPECT_EQ(io.output, kImagePrompt + "\n Wait for writing memory\n Failure:10102\n\n Press any key");
   EXPECT_EQ(link.m_nTimeout, 5000);  // the transfer had begun
 }
 
@@ -283,7 +284,7 @@ TEST_P(UpdateFirmwareFileFailure, ReportsSendsNothingAndKeepsTheTimeOut) {
   link.m_nTimeout = 1234;
   link.respond = Always(Accepted());
   EXPECT_EQ(UpdateFirmware(link), 0);
-  EXPECT_EQ(io.output, std::string(kNamePrompt) + c.message + "\n Press any key");
+  EXPECT_EQ(io.output, kImagePrompt + c.message + "\n Press any key");
   EXPECT_EQ(io.Unread(), 0u);
   EXPECT_TRUE(link.requests.empty());
   EXPECT_EQ(link.m_nTimeout, 1234);
@@ -300,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileFailureCase{"ReadFails", [](const TempDir& d) { return d.path().string(); },
                         "\n Failure:Firmware image file read error !!\n",
                         "Windows does not open a folder as a file: the open fails instead"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(UpdateFirmware, AFileNameOf1024CharactersIsUsedWhole) {
   TempDir dir;
@@ -318,7 +319,7 @@ TEST(UpdateFirmware, AFileNameOf1024CharactersIsUsedWhole) {
   EXPECT_EQ(UpdateFirmware(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(link.requests[0][frame::kHeaderSize + 8], 0x42);
-  EXPECT_EQ(io.output.rfind(std::string(kNamePrompt) + "\n Invalid value !!\n\n" + kNamePrompt, 0), 0u);
+  EXPECT_EQ(io.output.rfind(kImagePrompt + kRejected + kImagePrompt, 0), 0u);
 }
 
 }  // namespace

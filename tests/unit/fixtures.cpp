@@ -76,7 +76,7 @@ Bytes AnswerFrame(std::uint16_t code, std::initializer_list<std::uint8_t> leadin
 FakeLink::FakeLink(int link, int timeoutMs) : C_ZANTO_EXTCMD_IF(timeoutMs) { m_nConnect = link; }
 
 int FakeLink::Send() {
-  const std::size_t length = frame::Get16(m_pFrame + frame::kOffFrameLength) + 12u;
+  const std::size_t length = frame::kFrameLengthBase + frame::Get16(m_pFrame + frame::kOffFrameLength);
   requests.emplace_back(m_pFrame, m_pFrame + length);
   timeoutsAtSend.push_back(m_nTimeout);
   pending_ = respond ? respond(requests.back()) : std::nullopt;

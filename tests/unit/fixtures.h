@@ -103,7 +103,7 @@ class FakeLink : public C_ZANTO_EXTCMD_IF {
   std::vector<int> timeoutsAtSend;    // m_nTimeout when each request went out
 
   int EtherSend() override { return Send(); }
-  int EtherRecv() override { return Receive(2, ERR_ETHER_RECV); }
+  int EtherRecv() override { return Receive(frame::kDatagramLead, ERR_ETHER_RECV); }
   int SerialSend() override { return Send(); }
   int SerialRecv() override { return Receive(0, ERR_SERIAL_TIMEOUT); }
 

@@ -119,8 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Defect{"preamble", 3, 0xAB, 10201}, Defect{"preamble end", 7, 0xAA, 10201},
                       Defect{"frame type", 8, 4, 10202}, Defect{"direction", 12, 0x01, 10203},
                       Defect{"magic", 23, 0x0C, 10204}, Defect{"request code echoed", 24, 0x41, 10205}),
-    [](const auto& info) {
-      std::string n = info.param.name;
+    [](const auto& test) {
+      std::string n = test.param.name;
       std::replace(n.begin(), n.end(), ' ', '_');
       return n;
     });

@@ -2,15 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "sample/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
 
-const char* const kSubMenu = "\n<-- Sub Menu -->\n 1. Get Status\n 0. Main Menu\n\nInput number --> ";
-const char* const kMacPrompt = " Please enter MAC address (6byte) --> ";
-const char* const kWaitPrompt = " Please enter (1-4095) for waitTime[*100ms] --> ";
 
 // The relayed Get Status as it must leave the tool, with MAC and wait time to be filled in.
 Bytes ExpectedRelayFrame(const Bytes& mac, const Bytes& waitTime) {
@@ -33,9 +32,9 @@ Bytes ExpectedRelayFrame(const Bytes& mac, const Bytes& waitTime) {
 // A relay answer: the local result, an inner answer header with the given code, and a remote
 // status record (master mode) whose result byte is remoteResult.
 Bytes RelayAnswer(std::uint8_t localResult, std::uint16_t innerCode, std::uint8_t remoteResult) {
-  Bytes data(20 + frame::kHeaderSize + STATUS_RECORD_SIZE, 0);
+  Bytes data(frame::kRelayHeaderSize + frame::kHeaderSize + STATUS_RECORD_SIZE, 0);
   data[0] = localResult;
-  std::uint8_t* inner = data.data() + 20;
+  std::uint8_t* inner = data.data() + frame::kRelayHeaderSize;
   frame::WriteHeader(inner, frame::kDirAnswer, innerCode);
   frame::SetLengths(inner, STATUS_RECORD_SIZE);
   std::uint8_t* record = inner + frame::kHeaderSize;
@@ -63,7 +62,7 @@ const char* const kRemoteRecord =
     " Beacon Status .......... 0\n"
     "\n\n Press any key";
 
-std::string Query() { return std::string(kSubMenu) + kMacPrompt + kWaitPrompt; }
+std::string Query() { return kSubMenu + kMacPrompt + kWaitPrompt; }
 
 struct RelayCase {
   int link;
@@ -103,7 +102,9 @@ TEST(PlcRemote, OverUdpTheFrameFollowsTwoZeroBytesAndFillsAn82ByteDatagram) {
   EXPECT_EQ(link.m_pFrame, link.m_Buffer + 2);
   EXPECT_EQ(PlcRemote(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(frame::Get16(&link.requests[0][frame::kOffFrameLength]) + 14u, 82u);
+  EXPECT_EQ(frame::kDatagramLead + frame::kFrameLengthBase +
+                frame::Get16(&link.requests[0][frame::kOffFrameLength]),
+            82u);
 }
 
 TEST(PlcRemote, EntryZeroAtOnceSendsNothing) {
@@ -172,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n Failure:10009\n\n Press any key"},
         FailureCase{"NoAnswerSerial", CONNECT_SERIAL, std::nullopt,
                     "\n Failure:10105\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PlcRemote, InvalidEntriesAreAskedAgain) {
   // Sub menu 2; MAC entries of 11 and 13 characters; wait times 0, 4096 and "-1".
@@ -182,10 +183,10 @@ TEST(PlcRemote, InvalidEntriesAreAskedAgain) {
   EXPECT_EQ(PlcRemote(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(link.requests[0][38], 7);
-  const std::string no = "\n Invalid value !!\n\n";
-  EXPECT_EQ(io.output, std::string(kSubMenu) + no + kSubMenu + kMacPrompt + no + kMacPrompt + no +
-                           kMacPrompt + kWaitPrompt + no + kWaitPrompt + no + kWaitPrompt + no +
-                           kWaitPrompt + kRemoteRecord + kSubMenu);
+  EXPECT_EQ(io.output, kSubMenu + kRejected + kSubMenu + kMacPrompt + kRejected + kMacPrompt +
+                           kRejected + kMacPrompt + kWaitPrompt + kRejected + kWaitPrompt +
+                           kRejected + kWaitPrompt + kRejected + kWaitPrompt + kRemoteRecord +
+                           kSubMenu);
 }
 
 // The relay operations for an inner data length other than Get Status's, on both links.

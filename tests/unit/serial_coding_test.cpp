@@ -19,7 +19,7 @@ TEST(SerialCoding, RequestsOnTheLineByteForByte) {
 TEST(SerialCoding, ChecksumFollowsTheFrameLowByteFirst) {
   const Bytes frame = RequestFrame(CMD_GET_STATUS | 1, {0, 0, 0, 0});
   const Bytes body = serial_line::Body(frame);
-  ASSERT_EQ(body.size(), frame.size() + 2);
+  ASSERT_EQ(body.size(), frame.size() + frame::kChecksumSize);
   EXPECT_TRUE(std::equal(frame.begin(), frame.end(), body.begin()));
   EXPECT_EQ(body[32], 0x65);
   EXPECT_EQ(body[33], 0x24);

@@ -11,7 +11,14 @@
 namespace testing_support {
 
 // The object is held by a shared_ptr, which deletes it as the class it was made as: the base
-// class has no virtual destructor, so deleting a PromptSerialIf through it would be wrong.
+// class has no virtual destructor, so deleting a PromptSerialIf through it would be wrong. It is
+// made as a final class, so that every compiler sees it destroyed as exactly what it is.
+template <class Interface>
+class Exactly final : public Interface {
+ public:
+  using Interface::Interface;
+};
+
 struct Receive {
   const char* name;
   bool looksEvery100Ms;
@@ -22,15 +29,15 @@ struct Receive {
 inline const Receive kReceives[] = {
     {"Polling", true,
      [](int t) -> std::shared_ptr<C_ZANTO_EXTCMD_IF> {
-       return std::make_shared<C_ZANTO_EXTCMD_IF>(t);
+       return std::make_shared<Exactly<C_ZANTO_EXTCMD_IF>>(t);
      }},
     {"Prompt", false,
      [](int t) -> std::shared_ptr<C_ZANTO_EXTCMD_IF> {
-       return std::make_shared<PromptSerialIf>(t);
+       return std::make_shared<Exactly<PromptSerialIf>>(t);
      }},
 };
 
 // The test name part of a receive parameter.
-inline const auto kReceiveName = [](const auto& info) { return std::string(info.param.name); };
+inline const auto kReceiveName = [](const auto& test) { return std::string(test.param.name); };
 
 }  // namespace testing_support

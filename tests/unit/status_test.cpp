@@ -1,10 +1,13 @@
 // Get Status and PLC Info Resolution against crafted answers.
 #include <gtest/gtest.h>
 
+#include "extcmd/frame.h"
 #include "sample/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
 
@@ -137,9 +140,10 @@ TEST(InfoResolution, SendsTheAddressAndPrintsTheIdentity) {
   ASSERT_EQ(link.requests.size(), 1u);
   const Bytes& rq = link.requests[0];
   EXPECT_EQ(frame::Get16(&rq[frame::kOffCommand]), 0xB001);
-  EXPECT_EQ(Bytes(rq.begin() + 28, rq.end()), (Bytes{0xC0, 0xA8, 0x00, 0x0A}));
+  EXPECT_EQ(Bytes(rq.begin() + frame::kHeaderSize, rq.end()), (Bytes{0xC0, 0xA8, 0x00, 0x0A}));
   EXPECT_EQ(io.output,
-            " Please enter access IP --> \n"
+            kIpPrompt +
+            "\n"
             " MAC Address............. 00-11-22-33-44-5f\n"
             " IP Address.............. 192.168.0.10\n"
             " Sub-Net Mask............ 255.255.255.0\n"
@@ -157,10 +161,9 @@ TEST(InfoResolution, EntryRulesAndNonAddresses) {
   link.respond = Always(AnswerFrame(0xB002, IdentityData()));
   EXPECT_EQ(InfoResolution(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(Bytes(link.requests[0].begin() + 28, link.requests[0].end()),
+  EXPECT_EQ(Bytes(link.requests[0].begin() + frame::kHeaderSize, link.requests[0].end()),
             (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-  const std::string rejected = " Please enter access IP --> \n Invalid value !!\n\n";
-  EXPECT_EQ(io.output.rfind(rejected + rejected + " Please enter access IP --> \n", 0), 0u);
+  EXPECT_EQ(io.output.rfind(kIpPrompt + kRejected + kIpPrompt + kRejected + kIpPrompt + "\n", 0), 0u);
 }
 
 TEST(InfoResolution, ResultFailure) {
@@ -169,7 +172,7 @@ TEST(InfoResolution, ResultFailure) {
   link.respond = Always(AnswerFrame(0xB002, {9}, IDENTITY_RECORD_SIZE));
   EXPECT_EQ(InfoResolution(link), 0);
   EXPECT_EQ(io.output,
-            " Please enter access IP --> \n Failure:10207\n Result:9\n\n Press any key");
+            kIpPrompt + "\n Failure:10207\n Result:9\n\n Press any key");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "console/io.h"
 #include "extcmd/records.h"
 #include "sample/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using testing_support::ScriptedStreams;
@@ -58,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"OneMoreIsTooLongAndConsumedWhole",
                   {kLongest, "8", std::string(9000, '9') + "\n2\n"}, {"<too long>", "2"}},
         ChunkCase{"TooLongAtTheEnd", {kLongest + "88"}, {"<too long>"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StreamConsole, KeysWithoutATerminalComeFromTheSameBuffer) {
   ScriptedStreams streams({"1\nk0\n"});
@@ -171,9 +172,9 @@ TEST(StreamConsole, AToolRunWritesOneScreenPerWaitAndAsksForTheTerminalOnce) {
   };
   EXPECT_EQ(console::RunTool(SampleTool(), link, console::IniFile::Parse("")), 0);
 
-  const std::string menu = SampleTool().menuText;
+  const std::string& menu = tool_texts::kSampleMenu;
   ASSERT_EQ(streams.writes.size(), 6u);
-  EXPECT_EQ(streams.writes[0], "Connection type ? 0:Ether / 1:Serial --> ");
+  EXPECT_EQ(streams.writes[0], tool_texts::kLinkPrompt);
   EXPECT_EQ(streams.writes[1], menu);
   EXPECT_EQ(streams.writes[2].rfind("\n Mode ", 0), 0u) << streams.writes[2];
   EXPECT_TRUE(streams.writes[2].ends_with(" Beacon Status .......... 0\n\n\n Press any key"))

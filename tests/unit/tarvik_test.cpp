@@ -1,20 +1,23 @@
-// The command tool: System Command, Restart, its serial line keys and its menu, in process.
+// The command tool (System Command, Restart, its serial line keys, its menu) and the ways out of
+// the entry both tools share, in process.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <tuple>
+
+#include "console/console.h"
 #include "console/entry.h"
 #include "sample/handlers.h"
 #include "tarvik/handlers.h"
+#include "tests/texts.h"
 #include "tests/unit/fixtures.h"
 
 using namespace testing_support;
+using namespace tool_texts;
 
 namespace {
 
-const char* const kCommandPrompt = " Please enter systemcmd --> ";
-const char* const kMenu =
-    "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ";
-const char* const kLinkPrompt = "Connection type ? 0:Ether / 1:Serial --> ";
-const char* const kInvalid = "\n Invalid value !!\n\n";
 
 Bytes TextAnswer(const std::string& text) {
   return AnswerFrame(0xDFF2, Bytes(text.begin(), text.end()));
@@ -70,8 +73,9 @@ TEST(SystemCommand, EmptyAndOverlongLinesAreAskedAgain) {
   link.respond = Always(TextAnswer(std::string("done\0", 5)));
   EXPECT_EQ(SystemCommand(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
-  EXPECT_EQ(std::string(link.requests[0].begin() + 28, link.requests[0].begin() + 33), "ls -l");
-  EXPECT_EQ(io.output, std::string(kCommandPrompt) + kInvalid + kCommandPrompt + kInvalid +
+  EXPECT_EQ(std::string(link.requests[0].begin() + frame::kHeaderSize,
+                        link.requests[0].begin() + frame::kHeaderSize + 5), "ls -l");
+  EXPECT_EQ(io.output, std::string(kCommandPrompt) + kRejected + kCommandPrompt + kRejected +
                            kCommandPrompt + "\n done\n\n Press any key");
 }
 
@@ -120,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"RequestCodeEchoed", CONNECT_ETHER,
                    AnswerFrame(0xDFF1, Bytes{'o', 'k', 0, 0}),
                    "\n Failure:10205\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SystemCommand, TextWithoutNulUpToTheBufferEndIsPrintedNoFurther) {
   // The datagram fills the frame buffer from offset 2 and claims the largest FrameLength.
@@ -257,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineFormatCase{"CommandToolDefaults", true, "", {"COM1", 115200, 8, 0, 0}},
         LineFormatCase{"ValuesAreNotExamined", true,
                        "[SERIAL]\nDATABIT=7\nPARITY=9\nSTOPBIT=-1\n", {"COM1", 115200, 7, 9, -1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
   // "2" at the link prompt; "3", "-1", "1a" and "" at the menu; "02" runs Restart; "00" ends.
@@ -267,11 +271,11 @@ TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(frame::Get16(&link.requests[0][frame::kOffCommand]), 0x4001);
-  const std::string menu = kMenu;
-  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kInvalid + kLinkPrompt + menu + kInvalid +
-                           menu + kInvalid + menu + kInvalid + menu + kInvalid + menu +
+  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kRejected + kLinkPrompt + kTarvikMenu + kRejected +
+                           kTarvikMenu + kRejected + kTarvikMenu + kRejected + kTarvikMenu +
+                           kRejected + kTarvikMenu +
                            "\n Recv reset_sys confirmation\n Now restarting...\n\n Press any key" +
-                           menu);
+                           kTarvikMenu);
   EXPECT_EQ(link.etherCloses, 1);
   EXPECT_EQ(io.Unread(), 0u);
 }
@@ -281,8 +285,61 @@ TEST(CommandToolMenu, SystemCommandFromTheMenu) {
   RecordingLink link(10000);
   link.respond = Always(TextAnswer(std::string("v1\0", 3)));
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
-  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kMenu + kCommandPrompt +
-                           "\n v1\n\n Press any key" + kMenu);
+  EXPECT_EQ(io.output, kLinkPrompt + kTarvikMenu + kCommandPrompt +
+                           "\n v1\n\n Press any key" + kTarvikMenu);
+}
+
+// Every way out of a run closes the open link exactly once, by the close operation of that
+// link: the menu's 0, the end of input at a prompt or inside a handler, and an exception from a
+// handler, which goes on to the caller.
+int WaitsForAKey(C_ZANTO_EXTCMD_IF&) {
+  WaitKey();
+  return 1;
+}
+int Throws(C_ZANTO_EXTCMD_IF&) { throw std::runtime_error("handler failed"); }
+const console::MenuHandler kWayOutHandlers[] = {WaitsForAKey, Throws};
+const console::ToolDefinition kWayOutTool{5000, false, "menu --> ", kWayOutHandlers};
+
+struct WayOutCase {
+  const char* name;
+  std::string afterLinkChoice;  // typed after the link prompt
+  int status;                   // -1: the run ends by the exception
+};
+
+class EntryWayOut : public ::testing::TestWithParam<std::tuple<int, WayOutCase>> {};
+
+TEST_P(EntryWayOut, ClosesTheOpenLinkOnce) {
+  const auto& [connect, c] = GetParam();
+  ScriptedConsole io(std::to_string(connect) + "\n" + c.afterLinkChoice);
+  RecordingLink link(5000);
+  const console::IniFile ini = console::IniFile::Parse("");
+  if (c.status < 0) {
+    EXPECT_THROW(console::RunTool(kWayOutTool, link, ini), std::runtime_error);
+  } else {
+    EXPECT_EQ(console::RunTool(kWayOutTool, link, ini), c.status);
+  }
+  EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+  EXPECT_EQ(link.etherCloses, connect == CONNECT_ETHER ? 1 : 0);
+  EXPECT_EQ(link.serialCloses, connect == CONNECT_SERIAL ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, EntryWayOut,
+    ::testing::Combine(::testing::Values(CONNECT_ETHER, CONNECT_SERIAL),
+                       ::testing::Values(WayOutCase{"MenuEntry0", "0\n", 0},
+                                         WayOutCase{"InputEndsAtTheMenu", "", 0},
+                                         WayOutCase{"InputEndsInAHandler", "1\n", 1},
+                                         WayOutCase{"HandlerThrows", "2\n", -1})),
+    [](const auto& test) {
+      return std::string(std::get<0>(test.param) == CONNECT_ETHER ? "Udp" : "Serial") +
+             std::get<1>(test.param).name;
+    });
+
+TEST(EntryNoLink, InputEndingAtTheLinkPromptClosesNothing) {
+  ScriptedConsole io("");
+  RecordingLink link(5000);
+  EXPECT_EQ(console::RunTool(kWayOutTool, link, console::IniFile::Parse("")), 0);
+  EXPECT_EQ(link.etherCloses + link.serialCloses, 0);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"NoAnswer", CMD_RESET_SYS, std::string(4, '\0'), 0, 10009},
                       FailureCase{"AnswerFromAnotherAddress", CMD_SYSTEMCMD,
                                   std::string("ver\0", 4), 1, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // No "HOST_IP": the local address comes from this computer's host name (gethostname,
 // gethostbyname); without a 192.168.0.x address the socket is bound to every local address.

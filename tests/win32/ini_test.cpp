@@ -44,6 +44,6 @@ TEST_P(ReadLikeWindows, ProjectReaderAndProfileReaderAgree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadLikeWindows, ::testing::ValuesIn(initest::IniCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NoiseBeforeThePreamble", CMD_INFO_RESOLUTION, "\xC0\xA8\x00\xA2", 0, 10106},
         FailureCase{"AnswerInPieces", CMD_SYSTEMCMD, std::string("ver\0", 4), 1, 0},
         FailureCase{"NoAnswer", CMD_RESET_SYS, std::string(4, '\0'), 0, 10105}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The wait for an answer that never comes ends at once on a request to end.
 TEST_F(EmulatorSerialLink, ARequestToEndEndsTheWaitAtOnce) {

@@ -122,12 +122,12 @@ TEST_F(WineSample, GetStatusPrintsTheAdaptersRecord) {
 TEST_F(WineSample, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity) {
   scene_.adapter.Configure([](sim::AdapterProfile& p) { SetExampleIdentity(p.identity); });
   StartAtMenu("sample/sample.exe", kSampleMenu);
-  EXPECT_EQ(Answer("2", " --> "), Crlf(" Please enter access IP --> "));
+  EXPECT_EQ(Answer("2", " --> "), Crlf(kIpPrompt));
   EXPECT_EQ(UpToKeyPrompt(kExampleIdentityAddress), Crlf(kExampleIdentityScreen));
   KeyMenuAndQuit();
   const auto requests = scene_.adapter.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(sim::Bytes(requests[0].begin() + 28, requests[0].end()),
+  EXPECT_EQ(sim::Bytes(requests[0].begin() + frame::kHeaderSize, requests[0].end()),
             (sim::Bytes{0xC0, 0xA8, 0x00, 0x0A}));
 }
 
@@ -166,7 +166,7 @@ TEST_F(WineSample, PlcRemotePrintsTheRemoteAdaptersStatus) {
 TEST_F(WineSample, FirmwareUpdateDeliversASmallImageWhole) {
   const sim::Bytes image = FirmwareImage(2500);
   StartAtMenu("sample/sample.exe", kSampleMenu);
-  EXPECT_EQ(Answer("4", " --> "), Crlf(" Please enter firmware image file --> "));
+  EXPECT_EQ(Answer("4", " --> "), Crlf(kImagePrompt));
   EXPECT_EQ(Answer(WriteFile("image.bin", image), "\n Wait for writing memory"),
             Crlf(" ..\n Wait for writing memory"));
   EXPECT_EQ(tool_->ReadUntil(menu_, 30s), Crlf("\n Success update firmware\n") + menu_);
@@ -180,7 +180,7 @@ TEST_F(WineTarvik, SystemCommandPrintsTheReply) {
   scene_.adapter.Configure(
       [](sim::AdapterProfile& p) { p.systemReplies["show version"] = "emulated adapter 1.0"; });
   StartAtMenu("tarvik/tarvik.exe", kTarvikMenu);
-  EXPECT_EQ(Answer("1", " --> "), Crlf(" Please enter systemcmd --> "));
+  EXPECT_EQ(Answer("1", " --> "), Crlf(kCommandPrompt));
   EXPECT_EQ(UpToKeyPrompt("show version"), Crlf("\n emulated adapter 1.0\n\n Press any key"));
   KeyMenuAndQuit();
   ASSERT_EQ(scene_.adapter.Requests().size(), 1u);
@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "\n Failure:10207\n Result:5\n\n Press any key"},
         FailureCase{"SamplePortAbsent", "sample/sample.exe", kSampleMenu.c_str(), Link::Serial,
                     "1", "\n Failure:10102\n\n Press any key"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Ctrl-C (SIGINT to Wine, which hands it to the program as a console event) ends every wait:
 // the tool closes its link and ends with STATUS_CONTROL_C_EXIT, as Windows ends a console
@@ -295,7 +295,7 @@ TEST_P(WinePipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, WinePipedDialogue, ::testing::ValuesIn(DialogueCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 class WinePipedEnds : public WinePipedTool,
                       public ::testing::WithParamInterface<std::tuple<EndCase, Feed>> {};
@@ -321,8 +321,8 @@ TEST_P(WinePipedEnds, EveryScreenComesWholeAndInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Wine, WinePipedEnds,
     ::testing::Combine(::testing::ValuesIn(EndCases()), ::testing::Values(Feed::Pipe, Feed::File)),
-    [](const auto& info) {
-      return std::get<0>(info.param).name + FeedName(std::get<1>(info.param));
+    [](const auto& test) {
+      return std::get<0>(test.param).name + FeedName(std::get<1>(test.param));
     });
 
 // The pipe read is one blocking read, which Ctrl-C still ends at once, as every other wait.
@@ -429,7 +429,7 @@ TEST_P(WineSerialRate, IsTheLinesSpeedAndTheLineFormatIsTaken) {
 INSTANTIATE_TEST_SUITE_P(Wine, WineSerialRate,
                          ::testing::Values(WineRateCase{"Rate110", 110, 110},
                                            WineRateCase{"Rate0", 0, 9600}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // What Wine cannot show, each with the reason (the README lists them too).
 TEST(WineCannotShow, SerialReceive) {
