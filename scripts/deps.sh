@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian, when it is missing. Named extras add what
 # one more job needs: "fuzz" (clang and its libFuzzer runtime), "windows" (the mingw-w64
 # cross-compiler, GoogleTest's source and Wine, without their recommended extras: headless),
-# "package" (making and checking the Debian package).
+# "package" (making and checking the Debian package), "lint" (the formatter and the linter).
 set -euo pipefail
 # groff-base and mandoc check the manual pages.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc)
@@ -15,6 +15,9 @@ for extra in "$@"; do
     windows) lean+=(g++-mingw-w64-x86-64 googletest wine) ;;
     # dpkg-shlibdeps (dpkg-dev) and file serve CPack's Debian generator; lintian checks its package.
     package) packages+=(dpkg-dev file lintian) ;;
+    # Version 14 by name: .clang-format and .clang-tidy are written for it, and another version
+    # formats and warns differently. clang-tidy-14 brings run-clang-tidy-14.
+    lint) packages+=(clang-format-14 clang-tidy-14) ;;
     *) echo "deps.sh: unknown extra $extra" >&2; exit 2 ;;
   esac
 done
