@@ -56,9 +56,10 @@ IniFile IniFile::Parse(std::string_view text) {
       // A section line without its "]" opens a section that no look-up finds, so the keys
       // after it are read by nobody, as with the system's reader.
       const std::size_t close = line.find(']');
+      const bool closed = close != std::string_view::npos;
       ini.sections_.push_back(
-          {std::string(Trim(line.substr(1, close == line.npos ? line.npos : close - 1))),
-           close != line.npos,
+          {std::string(Trim(line.substr(1, closed ? close - 1 : std::string_view::npos))),
+           closed,
            {}});
       continue;
     }
