@@ -34,6 +34,7 @@
 
 #include "console/io.h"
 #include "extcmd/firmware_block.h"
+#include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sample/handlers.h"
 #include "tests/e2e/scene.h"
@@ -62,9 +63,16 @@ struct Plan {
   int exchanges;        // UDP exchanges per block
   int serialExchanges;  // serial exchanges in all
   int starts;           // program starts per row
+  // Serial rows of both receives: rounds, Get Status exchanges per block, and the blocks of the
+  // firmware image each of its rounds sends (the tools' receive takes at least 100 ms for each,
+  // so the full image gets one round, without a warm-up).
+  int serialRounds;
+  int serialRoundExchanges;
+  int serialFirmwareRounds;
+  std::size_t serialFirmwareBlocks;
 };
-constexpr Plan kFullPlan{21, 5000, 5000, 15, 31};
-constexpr Plan kShortPlan{3, 500, 500, 3, 5};
+constexpr Plan kFullPlan{21, 5000, 5000, 15, 31, 7, 10, 1, FW_IMAGE_MAX / FW_BLOCK_SIZE};
+constexpr Plan kShortPlan{3, 500, 500, 3, 5, 3, 3, 2, 16};
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 // The same for a failed system call, with the system's reason.
@@ -92,9 +100,11 @@ struct Measured {
 };
 
 Measured Interleave(int rounds, const std::function<double()>& subject,
-                    const std::function<double()>& baseline) {
-  subject();  // warm-up: the first block of each pays for cold caches and first-use set-up
-  baseline();
+                    const std::function<double()>& baseline, bool warmUp = true) {
+  if (warmUp) {
+    subject();  // warm-up: the first block of each pays for cold caches and first-use set-up
+    baseline();
+  }
   std::vector<double> s;
   std::vector<double> b;
   std::vector<double> r;
@@ -607,24 +617,55 @@ Row FirmwareTransfer(const Plan& plan, const UdpScene& scene) {
                   m, 1.15, Millis);
 }
 
-Row SerialStatus(const Plan& plan) {
-  const Emulator emulator({"--serial"}, "(Ctrl-C stops it)\n");
-  const std::string& startup = emulator.Startup();
-  const std::size_t at = startup.find("PORT=");
-  if (at == std::string::npos) Fail("the emulator named no serial port: " + startup);
-  const std::string port = startup.substr(at + 5, startup.find('\n', at) - at - 5);
-  C_ZANTO_EXTCMD_IF object(5000);
-  if (object.OpenSerial(port.c_str(), 115200, 8, 0, 0) != 1) Fail("cannot open " + port);
-  std::vector<double> times;
-  for (int i = 0; i <= plan.serialExchanges; ++i) {
-    object.MakeCommand(CMD_GET_STATUS, 4);
-    int result = 0;
-    const double seconds = SecondsOf([&] { result = object.Transact(0); });
-    if (result != 1) Fail("serial Get Status failed with " + std::to_string(object.GetErrorCode()));
-    if (i > 0) times.push_back(seconds);  // the first one sets the port's event report up
+// The serial rows' scene: the emulator program on a pseudo-terminal of its own, and a scratch
+// folder with a firmware image of the plan's size.
+struct SerialScene {
+  explicit SerialScene(const Plan& plan)
+      : emulator({"--serial"}, "(Ctrl-C stops it)\n"),
+        imagePath((scratch.Path() / "image.bin").string()) {
+    const std::string& startup = emulator.Startup();
+    const std::size_t at = startup.find("PORT=");
+    if (at == std::string::npos) Fail("the emulator named no serial port: " + startup);
+    port = startup.substr(at + 5, startup.find('\n', at) - at - 5);
+    e2e::WriteFile(scratch.Path(), "image.bin",
+                   e2e::FirmwareImage(plan.serialFirmwareBlocks * FW_BLOCK_SIZE));
   }
-  object.CloseSerial();
-  const double median = Median(times);
+
+  // An interface object with the serial link open, closed at the end of the call.
+  template <typename Object, typename F>
+  double WithLink(F&& use) const {
+    Object object(5000);
+    if (object.OpenSerial(port.c_str(), 115200, 8, 0, 0) != 1) Fail("cannot open " + port);
+    const double seconds = use(static_cast<C_ZANTO_EXTCMD_IF&>(object));
+    object.CloseSerial();
+    return seconds;
+  }
+
+  e2e::ScratchDir scratch;
+  Emulator emulator;
+  std::string port;
+  std::string imagePath;
+};
+
+// Seconds per exchange of n serial Get Status exchanges through an object of the class given.
+// The median seconds of n serial Get Status exchanges through an object of the class given.
+template <typename Object>
+double SerialStatusExchanges(const SerialScene& scene, int n) {
+  return scene.WithLink<Object>([n](C_ZANTO_EXTCMD_IF& o) {
+    std::vector<double> times;
+    for (int i = 0; i <= n; ++i) {
+      o.MakeCommand(CMD_GET_STATUS, 4);
+      int result = 0;
+      const double seconds = SecondsOf([&] { result = o.Transact(0); });
+      if (result != 1) Fail("serial Get Status failed with " + std::to_string(o.GetErrorCode()));
+      if (i > 0) times.push_back(seconds);  // the first one sets the port's event report up
+    }
+    return Median(times);
+  });
+}
+
+Row SerialStatus(const Plan& plan, const SerialScene& scene) {
+  const double median = SerialStatusExchanges<C_ZANTO_EXTCMD_IF>(scene, plan.serialExchanges);
   const double ratio = median / kSerialFloorSeconds;
   return {"Serial Get Status over a pseudo-terminal / the receive's 100 ms floor",
           Millis(median),
@@ -633,6 +674,46 @@ Row SerialStatus(const Plan& plan) {
           1.05,
           {},
           ratio <= 1.05};
+}
+
+Row PromptSerialStatus(const Plan& plan, const SerialScene& scene) {
+  const int n = plan.serialRoundExchanges;
+  const Measured m =
+      Interleave(plan.serialRounds, [&] { return SerialStatusExchanges<PromptSerialIf>(scene, n); },
+                 [&] { return SerialStatusExchanges<C_ZANTO_EXTCMD_IF>(scene, n); });
+  constexpr double kGoalSeconds = 0.005;
+  return {"Serial Get Status over a pseudo-terminal: `PromptSerialIf` / the tools' receive",
+          Millis(m.subject),
+          Millis(m.baseline),
+          m.ratio,
+          {},
+          "≤ 5 ms",
+          m.subject <= kGoalSeconds};
+}
+
+// Seconds of the firmware handler sending the scene's image through an object of the class
+// given, the pause after the last block returning at once.
+template <typename Object>
+double SerialFirmware(const SerialScene& scene) {
+  return scene.WithLink<Object>([&](C_ZANTO_EXTCMD_IF& o) {
+    NoPauseStreams streams(scene.imagePath + "\n");
+    console::StreamConsole io(streams);
+    const console::ScopedIo use(io);
+    int result = 0;
+    const double seconds = SecondsOf([&] { result = UpdateFirmware(o); });
+    if (result != 1) Fail("the serial firmware transfer failed");
+    return seconds;
+  });
+}
+
+Row PromptSerialFirmware(const Plan& plan, const SerialScene& scene) {
+  const Measured m = Interleave(
+      plan.serialFirmwareRounds, [&] { return SerialFirmware<PromptSerialIf>(scene); },
+      [&] { return SerialFirmware<C_ZANTO_EXTCMD_IF>(scene); }, false);
+  return RatioRow("Firmware transfer, " + std::to_string(plan.serialFirmwareBlocks) +
+                      " blocks over a pseudo-terminal, no pause: `UpdateFirmware` through "
+                      "`PromptSerialIf` / through the tools' receive",
+                  m, 0.20, Millis);
 }
 
 Row StartToPrompt(const Plan& plan, const UdpScene& scene) {
@@ -740,7 +821,20 @@ int main(int argc, char** argv) {
             [&] { return EmulatorAgainstEcho(plan, *scene); });
     Measure(rows, complete, "Firmware transfer", [&] { return FirmwareTransfer(plan, *scene); });
   }
-  Measure(rows, complete, "Serial Get Status", [&] { return SerialStatus(plan); });
+  std::optional<SerialScene> serial;
+  try {
+    serial.emplace(plan);
+  } catch (const std::exception& e) {
+    std::printf("The serial rows cannot be measured: %s\n\n", e.what());
+    complete = false;
+  }
+  if (serial) {
+    Measure(rows, complete, "Serial Get Status", [&] { return SerialStatus(plan, *serial); });
+    Measure(rows, complete, "Serial Get Status, `PromptSerialIf`",
+            [&] { return PromptSerialStatus(plan, *serial); });
+    Measure(rows, complete, "Firmware transfer over a pseudo-terminal, `PromptSerialIf`",
+            [&] { return PromptSerialFirmware(plan, *serial); });
+  }
   if (scene) {
     rows.push_back(allocations);
     Measure(rows, complete, "Start to the link prompt", [&] { return StartToPrompt(plan, *scene); });

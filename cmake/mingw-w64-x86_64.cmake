@@ -21,3 +21,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # ctest runs every Windows test program through Wine; the environment it needs (a prefix, no
 # display) comes from scripts/wine_session.sh and the "windows" test preset.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# CLI11 and nlohmann-json are header-only Debian packages under /usr/include; the Windows build
+# takes these two from there (and nothing else of the host's headers), after mingw's own.
+set(PLC_HOST_HEADER_ONLY_DIRS /usr/include/CLI /usr/include/nlohmann)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/io.h"
+#include "extcmd/commands.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/termination.h"
 
@@ -26,6 +27,11 @@ bool ReadAnswer(const char* message, std::string& line) {
       break;
   }
   throw console::InputEnded{};
+}
+
+void PrintFailureCode(int code) {
+  Print("\n Failure:%d\n\n Press any key", code);
+  WaitKey();
 }
 
 void RejectAnswer() { console::Io().Write("\n Invalid value !!\n\n"); }
@@ -115,10 +121,7 @@ void HexToBytes(const char* text, int count, std::uint8_t* out) {
   }
 }
 
-void PrintErrorCode(C_ZANTO_EXTCMD_IF& extcmd) {
-  Print("\n Failure:%d\n\n Press any key", extcmd.GetErrorCode());
-  WaitKey();
-}
+void PrintErrorCode(C_ZANTO_EXTCMD_IF& extcmd) { PrintFailureCode(extcmd.GetErrorCode()); }
 
 void PrintResultFailure(std::uint8_t result) {
   Print("\n Failure:%d\n Result:%u\n\n Press any key", static_cast<int>(ERR_RESULT),
@@ -130,25 +133,17 @@ void Pause(std::uint32_t milliseconds) {
   if (!console::Io().Pause(milliseconds)) throw console::InputEnded{};
 }
 
-std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd) {
-  // What the tool printed so far shows while it waits for the answer (progress marks too).
+void BeforeExchange() {
   console::Io().Flush();
-  // A request to end (a terminating signal) stops a run of exchanges, a firmware transfer say,
-  // before the next one, as the end of input would; an exchange it cut short is not reported.
   if (plat::TerminationRequested()) throw console::InputEnded{};
-  if (extcmd.Transact(0)) return extcmd.GetData();
-  if (plat::TerminationRequested()) throw console::InputEnded{};
-  PrintErrorCode(extcmd);
-  return nullptr;
 }
 
-std::uint8_t* ExchangeAccepted(C_ZANTO_EXTCMD_IF& extcmd) {
-  std::uint8_t* data = Exchange(extcmd);
-  return data != nullptr && Accepted(data[0]) ? data : nullptr;
-}
-
-bool Accepted(std::uint8_t result) {
-  if (result == 0) return true;
-  PrintResultFailure(result);
-  return false;
+int ReportFailure(const commands::Failure& failure) {
+  if (plat::TerminationRequested()) throw console::InputEnded{};
+  if (failure.Refused()) {
+    PrintResultFailure(failure.result);
+  } else {
+    PrintFailureCode(failure.code);
+  }
+  return 0;
 }

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 class C_ZANTO_EXTCMD_IF;
+namespace commands {
+struct Failure;
+}
 
 // printf-style output to the console.
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -31,11 +34,11 @@ void HexToBytes(const char* text, int count, std::uint8_t* out);
 void PrintErrorCode(C_ZANTO_EXTCMD_IF& extcmd);
 void PrintResultFailure(std::uint8_t result);
 
-// Sends the request in the object's buffer and waits for its answer; a failed exchange is
-// reported with PrintErrorCode. Returns the answer's data area, or nullptr after the report.
-std::uint8_t* Exchange(C_ZANTO_EXTCMD_IF& extcmd);
-// The same, and the adapter's result byte (data byte 0) must be 0, else it is reported with
-// PrintResultFailure.
-std::uint8_t* ExchangeAccepted(C_ZANTO_EXTCMD_IF& extcmd);
-// True for result 0; any other result is reported with PrintResultFailure.
-bool Accepted(std::uint8_t result);
+// Before a command's exchange: what the tool printed so far shows while it waits for the answer
+// (progress marks too), and a request to end (a terminating signal) stops a run of exchanges, a
+// firmware transfer say, as the end of input would.
+void BeforeExchange();
+// Reports a failed command with the form that fits it (PrintErrorCode's for a failed exchange,
+// PrintResultFailure for the adapter's refusal) and returns 0; an exchange that a request to end
+// cut short is not reported, the run ends as the end of input would.
+int ReportFailure(const commands::Failure& failure);

@@ -11,9 +11,11 @@
 namespace console {
 
 // Reads a file as the system's profile functions read it: section and key names match
-// case-insensitively and without surrounding blanks; the first section of a name and, within
-// it, the first line of a key win; lines end at LF, CR LF or CR; a leading UTF-8 byte order
-// mark is skipped; text after a value belongs to it. A missing file reads as empty.
+// case-insensitively and without surrounding blanks; a section name ends at its line's last
+// "]"; the first section of a name and, within it, the first line of a key win; lines end at
+// LF, CR LF or CR; a file in UTF-16 (behind its byte order mark) reads as its text, in UTF-8; a
+// leading UTF-8 byte order mark is skipped; text after a value belongs to it. A missing file
+// reads as empty.
 class IniFile {
  public:
   static IniFile Load(const char* path);
@@ -23,14 +25,14 @@ class IniFile {
   // matching quotes loses them.
   std::string GetString(std::string_view section, std::string_view key, std::string_view fallback,
                         std::size_t keep) const;
-  // The value read as an optional sign and leading digits, decimal or after "0x" (lower case) hexadecimal
-  // (none read as 0; wraps on overflow), or the default when the key is missing or empty.
+  // The value read as blanks, an optional sign and leading digits: decimal, or after "0x", "0o"
+  // or "0b" (lower case) hexadecimal, octal or binary (no digits read as 0; wraps on overflow);
+  // the default when the key is missing or empty.
   std::int32_t GetInt(std::string_view section, std::string_view key, std::int32_t fallback) const;
 
  private:
   struct Section {
     std::string name;
-    bool named;  // false for a section line without its "]": no look-up finds it
     std::vector<std::pair<std::string, std::string>> keys;
   };
   // The value as stored, without matching quotes around it; false when the key is missing.

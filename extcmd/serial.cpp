@@ -1,6 +1,5 @@
 // The serial link: stuffed frames with a checksum and an end-of-frame byte, paced single-byte
 // writes, and a receive that polls for the end-of-frame event every 100 ms.
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -12,8 +11,6 @@
 
 namespace {
 
-// The receive clears this much of the buffer before it waits; every answer of the tools fits.
-constexpr std::size_t kRecvClearSize = 1468;
 constexpr std::uint32_t kLookIntervalMs = 100;
 constexpr std::uint32_t kPacingPauseMs = 1;
 
@@ -86,7 +83,7 @@ int C_ZANTO_EXTCMD_IF::SerialSend() {
 }
 
 int C_ZANTO_EXTCMD_IF::SerialRecv() {
-  std::memset(m_Buffer, 0, kRecvClearSize);
+  std::memset(m_Buffer, 0, serial_line::kRecvClearSize);
   if (m_hComm == plat::kInvalidSerial) {
     m_nError = ERR_SERIAL_OPEN;
     return 0;
@@ -116,8 +113,7 @@ int C_ZANTO_EXTCMD_IF::SerialRecv() {
   }
   std::vector<std::uint8_t> block(queued, 0);
   block.resize(plat::ReadSerial(m_hComm, m_ReadOverlapped, block));
-  if (block.size() < frame::kPreamble.size() ||
-      !std::equal(frame::kPreamble.begin(), frame::kPreamble.end(), block.begin())) {
+  if (!serial_line::StartsWithPreamble(block)) {
     m_nError = ERR_SERIAL_PREAMBLE;
     return 0;
   }

@@ -29,8 +29,13 @@ std::vector<std::uint8_t> Encode(std::span<const std::uint8_t> body) {
 }
 
 Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest) {
-  Unescaped r{0, 0, false};
   bool escaped = false;
+  return Unescape(line, dest, escaped);
+}
+
+Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest,
+                   bool& escaped) {
+  Unescaped r{0, 0, false};
   while (r.consumed < line.size() && r.stored < dest.size()) {
     const std::uint8_t b = line[r.consumed++];
     if (b == SERIAL_ESCAPE) {
@@ -45,6 +50,11 @@ Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> d
     }
   }
   return r;
+}
+
+bool StartsWithPreamble(std::span<const std::uint8_t> line) {
+  return line.size() >= frame::kPreamble.size() &&
+         std::equal(frame::kPreamble.begin(), frame::kPreamble.end(), line.begin());
 }
 
 bool TimedOut(std::uint32_t start, std::uint32_t now, std::int32_t limit) {

@@ -49,6 +49,17 @@ struct Unescaped {
 // the line bytes or when the destination is full, whichever comes first; never reads or writes
 // outside the two spans.
 Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest);
+// The same for line bytes taken in several blocks: the flag comes in as `escaped` and goes out
+// there, so the blocks one after the other store what Unescape stores for all of them at once.
+Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest,
+                   bool& escaped);
+
+// The receive clears this much of the frame buffer before it waits; every answer of the tools
+// fits in it.
+inline constexpr std::size_t kRecvClearSize = 1468;
+
+// Whether the bytes read begin with the 8 Preamble bytes (fewer bytes do not).
+bool StartsWithPreamble(std::span<const std::uint8_t> line);
 
 // The receive's time-out test on a 32-bit millisecond counter that wraps: elapsed = now - start
 // (one less when start is greater than now as signed numbers); a negative-looking elapsed above

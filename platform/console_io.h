@@ -26,4 +26,9 @@ int ReadTerminalKey();
 // end comes, since the run then ends.
 bool WriteOutput(std::string_view bytes);
 
+// The same for standard error, where a program's messages and progress go.
+bool WriteErrorOutput(std::string_view bytes);
+// Whether standard error is a terminal (a console), where a progress line can be redrawn.
+bool StderrIsTerminal();
+
 }  // namespace plat

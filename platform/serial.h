@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wait.h"
+
 namespace plat {
 
 struct SerialPort;  // one open port; defined by each system's implementation
@@ -25,7 +27,7 @@ struct Overlapped {
 
 // Line settings in the coding the tools' configuration uses.
 struct SerialLineSettings {
-  std::uint32_t baud;
+  std::uint32_t baud;      // any rate the port takes; 0 keeps the port's speed
   std::uint8_t byteSize;   // data bits, 5 to 8
   std::uint8_t parity;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
   std::uint8_t stopBits;   // 0 one, 1 one and a half, 2 two
@@ -55,6 +57,12 @@ void ArmSerialEvent(SerialHandle port);
 // Looks, without blocking, whether the event character has arrived since arming; a report is
 // given once. Signals the read record's event when it reports.
 bool LookForSerialEvent(SerialHandle port, Overlapped& read);
+// Waits until the event character has arrived since arming (Ready, reported once, as
+// LookForSerialEvent reports it), timeoutMs milliseconds have passed (TimedOut; kWaitForever: no
+// limit) or a request to end comes (Terminated), whichever is first: one wait of wait.h on the
+// received bytes, with no looks in between. The bytes stay in the receive queue. While the port
+// is not armed, or the line can bring no more bytes, only the time or a request to end ends it.
+WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& read, std::int32_t timeoutMs);
 // Clears the line's error state and tells how many received bytes wait in the receive queue.
 std::size_t SerialQueueCount(SerialHandle port);
 // Takes up to dest.size() bytes from the receive queue into dest and returns how many it took.

@@ -29,6 +29,12 @@ class TerminationWatch {
 // True once a request to end has been noted while a watch is in place.
 bool TerminationRequested();
 
+// Takes a noted request back, so that the end of the watch leaves it alone, for a program that
+// ends with a status of its own after it has put everything back: the number of the signal
+// noted (SIGPIPE for output that has gone; a console event on Windows counts as the interrupt,
+// 2), or 0 when none was noted.
+int TakeTerminationRequest();
+
 // The console's output has gone (a closed pipe or terminal): noted as a request to end. When the
 // watch ends the run ends as a writer to a closed pipe ends on this system.
 void NoteOutputLost();

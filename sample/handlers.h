@@ -3,9 +3,8 @@
 
 #include <cstdint>
 
-#include "extcmd/records.h"
-
 #include "console/entry.h"
+#include "extcmd/commands.h"
 
 class C_ZANTO_EXTCMD_IF;
 
@@ -18,4 +17,4 @@ int PlcRemote(C_ZANTO_EXTCMD_IF& extcmd);
 int UpdateFirmware(C_ZANTO_EXTCMD_IF& extcmd);
 
 // Prints one status record (the adapter's own, or a remote adapter's).
-void PrintStatusRecord(const std::uint8_t* record);
+void PrintStatusRecord(const commands::StatusRecord& status);

@@ -2,6 +2,7 @@
 #include <array>
 
 #include "console/entry.h"
+#include "extcmd/commands.h"
 #include "sample/handlers.h"
 
 namespace {
@@ -10,7 +11,7 @@ constexpr std::array<console::MenuHandler, 4> kHandlers = {GetStatus, InfoResolu
                                                            UpdateFirmware};
 
 constexpr console::ToolDefinition kSampleTool{
-    5000, false,
+    commands::kSampleTimeoutMs, false,
     "\n\n<-- Main Menu -->\n\n 1. Get Status\n 2. PLC Info Resolution\n 3. PLC Remote\n"
     " 4. Update Firmware\n 0. Quit\n\nInput number --> ",
     kHandlers};

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a release build (build/package/*.deb), checks it with lintian,
-# unpacks it into a scratch folder, checks its manual pages, and runs the unpacked sample and
-# tarvik against the unpacked emulator on loopback.
+# unpacks it into a scratch folder, checks its manual pages, and runs the unpacked sample, tarvik
+# and plcctl against the unpacked emulator on loopback.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -96,4 +96,12 @@ if ! printf '0\n1\nshow version\nk0\n' | timeout 30 "$bin/tarvik" >tarvik.out ||
   exit 1
 fi
 grep " done: show version" tarvik.out
+echo "== The unpacked plcctl: Get Status as JSON, and its bash completion"
+if ! timeout 30 "$bin/plcctl" --json status >plcctl.out ||
+  ! grep -q '"main_version":"EMU-MAIN' plcctl.out; then
+  cat plcctl.out >&2
+  exit 1
+fi
+cat plcctl.out
+test -f "$scratch/root/usr/share/bash-completion/completions/plcctl"
 echo "== Package $deb checked"

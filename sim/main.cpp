@@ -22,9 +22,8 @@
 #include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
 #include "extcmd/records.h"
-#include "platform/posix/serial_termios.h"
+#include "pcap/capture.h"
 #include "sim/adapter.h"
-#include "sim/capture.h"
 #include "sim/serial_server.h"
 #include "sim/udp_server.h"
 
@@ -313,7 +312,9 @@ const std::vector<Option>& Options() {
        "answer on this serial port, named as in \"PORT\" (COM2 is /dev/ttyS1, ttyUSB1 is\n"
        "/dev/ttyUSB1), for a tool on another port wired to it by a null-modem cable",
        [](S& s, V v) { return (SerialOptions(s).device = v, !v.empty()); }},
-      {"--rate", "N", "baud rate of --serial-device (default 115200)",
+      {"--rate", "N",
+       "baud rate of --serial-device, any the port takes (default 115200; 0 keeps the\n"
+       "port's rate)",
        [](S& s, V v) { return SetNumber(SerialOptions(s).rate, v, 0xFFFFFFFF); }},
       {"--line-fault", "KIND=COMMAND",
        "damage the answers to the command on the line; KIND is bad-checksum, noise (a byte\n"
@@ -446,9 +447,6 @@ std::string Refusal(const Settings& s) {
   if (given("--rate") && (!s.serial || s.serial->device.empty())) {
     return "--rate sets the rate of --serial-device; a pseudo-terminal has none";
   }
-  if (given("--rate") && !plat::posix::SpeedFor(s.serial->rate)) {
-    return "this system has no serial rate " + std::to_string(s.serial->rate);
-  }
   for (const sim::Fault& f : s.faults) {
     const bool system = f.command == CMD_SYSTEMCMD;
     if (f.kind == sim::FaultKind::Result && (system || f.value == 0)) {
@@ -558,12 +556,12 @@ int main(int argc, char** argv) {
   for (const sim::Fault& fault : settings.faults) adapter.AddFault(fault);
   try {
     // Made first, so that it is closed only after the servers have stopped.
-    std::optional<sim::CaptureFile> capture;
+    std::optional<pcap::CaptureFile> capture;
     if (!settings.capture.empty()) {
       capture.emplace(settings.capture,
-                      settings.serial ? sim::CaptureLink::Serial : sim::CaptureLink::Ipv4);
+                      settings.serial ? pcap::CaptureLink::Serial : pcap::CaptureLink::Ipv4);
     }
-    sim::CaptureFile* const captureTo = capture ? &*capture : nullptr;
+    pcap::CaptureFile* const captureTo = capture ? &*capture : nullptr;
     std::optional<sim::UdpServer> udp;
     std::optional<sim::SerialServer> serial;
     if (settings.serial) {

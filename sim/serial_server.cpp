@@ -42,7 +42,8 @@ bool Has(const std::vector<SerialFault>& faults, LineFault kind) {
 
 }  // namespace
 
-SerialServer::SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture)
+SerialServer::SerialServer(Adapter& adapter, const Options& options,
+                           pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   line_ = options.device.empty()
               ? plat::SerialEnd::CreatePty()
@@ -92,13 +93,13 @@ bool SerialServer::Send(std::span<const std::uint8_t> bytes) {
   // The request before its answer, and both before the tool can have the answer: whoever reads
   // the capture once the tool has reacted finds them in it.
   CaptureReceived();
-  if (capture_ != nullptr) capture_->SerialBytes(LineDirection::FromAdapter, bytes);
+  if (capture_ != nullptr) capture_->SerialBytes(pcap::LineDirection::FromAdapter, bytes);
   return line_->Write(bytes, kWriteTimeoutMs);
 }
 
 void SerialServer::CaptureReceived() {
   if (capture_ == nullptr || burst_.empty()) return;
-  capture_->SerialBytes(LineDirection::ToAdapter, burst_);
+  capture_->SerialBytes(pcap::LineDirection::ToAdapter, burst_);
   burst_.clear();
 }
 

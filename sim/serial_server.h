@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "pcap/capture.h"
 #include "platform/serial_end.h"
 #include "sim/adapter.h"
-#include "sim/capture.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
@@ -61,7 +61,8 @@ class SerialServer : public TrafficLog<LineFrame> {
     std::uint32_t rate = 115200;  // the device's baud rate (8 data bits, no parity, one stop bit)
   };
 
-  SerialServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
+  SerialServer(Adapter& adapter, const Options& options,
+               pcap::CaptureFile* capture = nullptr);
   ~SerialServer();
   SerialServer(const SerialServer&) = delete;
   SerialServer& operator=(const SerialServer&) = delete;
@@ -89,7 +90,7 @@ class SerialServer : public TrafficLog<LineFrame> {
   Adapter& adapter_;
   std::unique_ptr<plat::SerialEnd> line_;
   std::atomic<bool> stop_{false};
-  CaptureFile* capture_;
+  pcap::CaptureFile* capture_;
   Bytes burst_;  // received, not yet recorded
 
   std::mutex faultsMutex_;

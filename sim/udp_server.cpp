@@ -60,14 +60,14 @@ void CloseIfOpen(int& fd) {
   fd = -1;
 }
 
-Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
-  Endpoint e;
+pcap::Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
+  pcap::Endpoint e;
   std::memcpy(e.address.data(), &address.s_addr, e.address.size());
   e.port = port;
   return e;
 }
 
-in_addr ToInAddr(const Endpoint& e) {
+in_addr ToInAddr(const pcap::Endpoint& e) {
   in_addr a{};
   std::memcpy(&a.s_addr, e.address.data(), e.address.size());
   return a;
@@ -75,7 +75,8 @@ in_addr ToInAddr(const Endpoint& e) {
 
 }  // namespace
 
-UdpServer::UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture)
+UdpServer::UdpServer(Adapter& adapter, const Options& options,
+                     pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   try {
     socket_ = BoundSocket(options.address, options.port);
@@ -181,11 +182,11 @@ void UdpServer::Run() {
   }
 }
 
-void UdpServer::Send(const Reply& reply, const Datagram& to, const Endpoint& local) {
+void UdpServer::Send(const Reply& reply, const Datagram& to, const pcap::Endpoint& local) {
   Bytes out(kLeadingBytes, 0);
   out.insert(out.end(), reply.frame.begin(), reply.frame.end());
   int fd = socket_;
-  Endpoint source = local;
+  pcap::Endpoint source = local;
   switch (reply.delivery) {
     case Delivery::Normal:
       break;

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "pcap/capture.h"
 #include "sim/adapter.h"
-#include "sim/capture.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
@@ -46,7 +46,7 @@ class UdpServer : public TrafficLog<Datagram> {
     std::string otherAddress = "127.0.0.3";  // where OtherAddress answers come from
   };
 
-  UdpServer(Adapter& adapter, const Options& options, CaptureFile* capture = nullptr);
+  UdpServer(Adapter& adapter, const Options& options, pcap::CaptureFile* capture = nullptr);
   ~UdpServer();
   UdpServer(const UdpServer&) = delete;
   UdpServer& operator=(const UdpServer&) = delete;
@@ -59,7 +59,7 @@ class UdpServer : public TrafficLog<Datagram> {
   // Sleeps for the delay; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds delay) const;
   // `local` is where the request came to: the address and this server's port.
-  void Send(const Reply& reply, const Datagram& to, const Endpoint& local);
+  void Send(const Reply& reply, const Datagram& to, const pcap::Endpoint& local);
 
   Adapter& adapter_;
   int socket_ = -1;
@@ -68,8 +68,8 @@ class UdpServer : public TrafficLog<Datagram> {
   int wakeWrite_ = -1;
   std::uint16_t port_ = 0;
   in_addr_t bound_ = 0;  // the address bound to, in network order; 0 is every address
-  CaptureFile* capture_;
-  Endpoint other_;  // where the other socket sends from
+  pcap::CaptureFile* capture_;
+  pcap::Endpoint other_;  // where the other socket sends from
 
   std::atomic<bool> stop_{false};
   std::thread thread_;

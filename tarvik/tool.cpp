@@ -2,6 +2,7 @@
 #include <array>
 
 #include "console/entry.h"
+#include "extcmd/commands.h"
 #include "tarvik/handlers.h"
 
 namespace {
@@ -9,7 +10,7 @@ namespace {
 constexpr std::array<console::MenuHandler, 2> kHandlers = {SystemCommand, Restart};
 
 constexpr console::ToolDefinition kTarvikTool{
-    10000, true,
+    commands::kTarvikTimeoutMs, true,
     "\n\n<-- Main Menu -->\n\n 1. System Command\n 2. Restart\n 0. Quit\n\nInput number --> ",
     kHandlers};
 

@@ -61,16 +61,18 @@ int ReadTerminalKey() {
   }
 }
 
-bool WriteOutput(std::string_view bytes) {
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t put = write(STDOUT_FILENO, bytes.data(), bytes.size());
+    const ssize_t put = write(fd, bytes.data(), bytes.size());
     if (put > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(put));
       continue;
     }
     if (put < 0 && errno == EAGAIN) {
       // An output someone else made non-blocking: wait for room like a blocking write would.
-      if (posix::WaitFd(STDOUT_FILENO, POLLOUT, kWaitForever) == WaitResult::Terminated) return true;
+      if (posix::WaitFd(fd, POLLOUT, kWaitForever) == WaitResult::Terminated) return true;
       continue;
     }
     // A signal interrupted a write that was blocked: go on, unless it asked the run to end.
@@ -82,5 +84,11 @@ bool WriteOutput(std::string_view bytes) {
   }
   return true;
 }
+
+}  // namespace
+
+bool WriteOutput(std::string_view bytes) { return WriteAll(STDOUT_FILENO, bytes); }
+bool WriteErrorOutput(std::string_view bytes) { return WriteAll(STDERR_FILENO, bytes); }
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace plat

@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <charconv>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/posix/serial_speed.h"
 #include "platform/posix/serial_termios.h"
 #include "platform/posix/wait_fd.h"
 
@@ -31,29 +33,46 @@ struct SerialPort {
   static constexpr std::size_t kQueueLimit = std::size_t{64} * 1024;
 
   SerialPort(int descriptor, std::optional<termios> original)
-      : fd(descriptor), saved(original) {}
+      : fd(descriptor), saved(original), savedSpeed(posix::LineSpeed(descriptor)) {}
   ~SerialPort() {
     if (saved) tcsetattr(fd, TCSANOW, &*saved);
+    // Attributes hold a rate without a speed constant only as "a free rate", and putting them
+    // back keeps the rate the line has now: such a rate is put back by itself.
+    if (saved && posix::LineSpeed(fd) != savedSpeed) posix::SetExactSpeed(fd, savedSpeed);
     ioctl(fd, TIOCNXCL);
     close(fd);  // also drops the lock
   }
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Moves the bytes that have arrived into the queue.
-  void Drain() {
+  // Moves the bytes that have arrived into the queue. False when the line can bring no more:
+  // it has hung up, or it failed.
+  bool Drain() {
     std::array<std::uint8_t, 4096> chunk;
     while (queue.size() < kQueueLimit) {
       const std::size_t room = std::min(chunk.size(), kQueueLimit - queue.size());
       const ssize_t got = read(fd, chunk.data(), room);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;  // nothing more now, the line has hung up, or it failed
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;  // nothing more now
+      if (got <= 0) return false;
       queue.insert(queue.end(), chunk.begin(), chunk.begin() + got);
     }
+    return true;
+  }
+
+  // Whether the event character is among the bytes queued since arming; a report is given once,
+  // the next one needs a new arrival.
+  bool TakeEvent() {
+    if (!watchFrom) return false;
+    const auto from = queue.begin() + static_cast<std::ptrdiff_t>(*watchFrom);
+    if (std::find(from, queue.end(), eventChar) == queue.end()) return false;
+    watchFrom = queue.size();
+    return true;
   }
 
   int fd;
   std::optional<termios> saved;
+  std::uint32_t savedSpeed;  // in baud
   std::vector<std::uint8_t> queue;
   std::uint8_t eventChar = 0;
   // Queue position from which an event character counts; nothing while the port is not armed.
@@ -62,21 +81,6 @@ struct SerialPort {
 
 namespace posix {
 namespace {
-
-struct Rate {
-  std::uint32_t baud;
-  speed_t speed;
-};
-constexpr Rate kRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
 
 constexpr std::array<tcflag_t, 4> kByteSizes = {CS5, CS6, CS7, CS8};  // 5 to 8 data bits
 // Mark and space parity need "stick" parity: the parity bit is then fixed by PARODD.
@@ -89,13 +93,6 @@ void Replace(tcflag_t& flags, tcflag_t mask, tcflag_t value) { flags = (flags & 
 
 }  // namespace
 
-std::optional<speed_t> SpeedFor(std::uint32_t baud) {
-  for (const Rate& r : kRates) {
-    if (r.baud == baud) return r.speed;
-  }
-  return std::nullopt;
-}
-
 void ApplyLineSettings(termios& t, const SerialLineSettings& s) {
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
                                        IXON | IXOFF | IXANY);
@@ -103,13 +100,17 @@ void ApplyLineSettings(termios& t, const SerialLineSettings& s) {
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag |= CREAD;
-  if (const auto speed = SpeedFor(s.baud)) {
-    cfsetispeed(&t, *speed);
-    cfsetospeed(&t, *speed);
-  }
   if (s.byteSize >= 5 && s.byteSize <= 8) Replace(t.c_cflag, CSIZE, kByteSizes[s.byteSize - 5u]);
   if (s.parity < kParities.size()) Replace(t.c_cflag, kParityMask, kParities[s.parity]);
   if (s.stopBits < kStopBits.size()) Replace(t.c_cflag, CSTOPB, kStopBits[s.stopBits]);
+}
+
+void SetLineSettings(int fd, const SerialLineSettings& settings) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;  // not a terminal: nothing to set
+  ApplyLineSettings(t, settings);
+  tcsetattr(fd, TCSANOW, &t);  // applies what the device accepts; the queue is kept
+  SetExactSpeed(fd, settings.baud);
 }
 
 }  // namespace posix
@@ -154,10 +155,7 @@ void CloseSerialPort(SerialHandle port) { std::unique_ptr<SerialPort> owned(port
 void ConfigureSerialPort(SerialHandle port, const SerialLineSettings& settings) {
   if (port == kInvalidSerial) return;
   port->eventChar = settings.eventChar;
-  termios t{};
-  if (tcgetattr(port->fd, &t) != 0) return;  // not a terminal: nothing to set
-  posix::ApplyLineSettings(t, settings);
-  tcsetattr(port->fd, TCSANOW, &t);  // applies what the device accepts; the queue is kept
+  posix::SetLineSettings(port->fd, settings);
 }
 
 void OpenCompletion(Overlapped& record) { record = Overlapped{}; }
@@ -175,11 +173,28 @@ void ArmSerialEvent(SerialHandle port) {
 bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
   if (port == kInvalidSerial || !port->watchFrom) return false;
   port->Drain();
-  const auto from = port->queue.begin() + static_cast<std::ptrdiff_t>(*port->watchFrom);
-  if (std::find(from, port->queue.end(), port->eventChar) == port->queue.end()) return false;
-  port->watchFrom = port->queue.size();  // reported once; the next report needs a new arrival
+  if (!port->TakeEvent()) return false;
   read.signalled = true;
   return true;
+}
+
+WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& /*read*/, std::int32_t timeoutMs) {
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const bool open = port != kInvalidSerial && port->Drain();
+    if (port != kInvalidSerial && port->TakeEvent()) return WaitResult::Ready;
+    std::int32_t left = kWaitForever;
+    if (timeoutMs >= 0) {
+      const std::uint32_t waited = TickCount() - start;
+      if (waited >= static_cast<std::uint32_t>(timeoutMs)) return WaitResult::TimedOut;
+      left = static_cast<std::int32_t>(static_cast<std::uint32_t>(timeoutMs) - waited);
+    }
+    // A line that has hung up or failed, and a full queue, report readable at once without
+    // bringing a byte; then, as without arming, only the time or a request to end can end it.
+    const bool more = open && port->watchFrom && port->queue.size() < SerialPort::kQueueLimit;
+    const WaitResult waited = posix::WaitFd(more ? port->fd : -1, POLLIN, left);
+    if (waited != WaitResult::Ready) return waited;
+  }
 }
 
 std::size_t SerialQueueCount(SerialHandle port) {

@@ -59,11 +59,7 @@ std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
     close(fd);
     return nullptr;
   }
-  termios t{};
-  if (tcgetattr(fd, &t) == 0) {
-    posix::ApplyLineSettings(t, settings);
-    tcsetattr(fd, TCSANOW, &t);
-  }
+  posix::SetLineSettings(fd, settings);
   return std::make_unique<SerialEnd>(Token{}, fd, -1, portName);
 }
 

@@ -97,6 +97,8 @@ TerminationWatch::~TerminationWatch() {
 
 bool TerminationRequested() { return g_noted.load() != 0; }
 
+int TakeTerminationRequest() { return g_noted.exchange(0); }
+
 void NoteOutputLost() {
   if (!g_watching) return;
   // Blocked while noting, so a signal cannot slip in between and be overwritten.

@@ -1,6 +1,6 @@
 // Standard input and output on Windows. A console line is read with the console's own line
-// editing (echo, correction, history); a key with _getch once one waits; a pipe is looked at
-// until bytes come. Every wait ends on a request to end. Output lines end in CR LF.
+// editing (echo, correction, history); a key with _getch once one waits; a pipe or a file by a
+// reader thread. Every wait ends on a request to end. Output lines end in CR LF.
 #include "platform/console_io.h"
 
 #include <conio.h>
@@ -8,17 +8,19 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/termination.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wait_handle.h"
 
 namespace plat {
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
-// An anonymous pipe has no object that tells its bytes have come: it is looked at this often.
-constexpr std::int32_t kPipeLookMs = 10;
 // Longest piece handed to WriteFile at once (older consoles refuse very long writes).
 constexpr std::size_t kWriteChunk = 16384;
 
@@ -48,19 +50,84 @@ std::size_t ReadConsoleLine(HANDLE in, std::span<char> dest) {
   return got;
 }
 
-std::size_t ReadPipe(HANDLE in, std::span<char> dest) {
-  for (;;) {
-    DWORD available = 0;
-    // Fails once the writer has gone and nothing is left: input has ended.
-    if (!PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) return 0;
-    if (available > 0) {
-      DWORD got = 0;
-      const auto take = static_cast<DWORD>(std::min<std::size_t>(available, dest.size()));
-      return ReadFile(in, dest.data(), take, &got, nullptr) ? got : 0;
-    }
-    if (win32::WaitHandle(nullptr, kPipeLookMs) == WaitResult::Terminated) return 0;
+// One blocking ReadFile of standard input; 0 bytes when input has ended (the pipe is broken: its
+// writer has gone and nothing is left; or the end of a file) or cannot be read.
+DWORD ReadOnce(HANDLE in, std::span<char> dest) {
+  DWORD got = 0;
+  // A message longer than the read is a message pipe's way of handing over its first part.
+  if (!ReadFile(in, dest.data(), static_cast<DWORD>(dest.size()), &got, nullptr) &&
+      GetLastError() != ERROR_MORE_DATA) {
+    return 0;
   }
+  return got;
 }
+
+// Standard input that is no console: a pipe (under Wine also a Unix pipe, which the pipe
+// functions other than ReadFile do not know) or a file. A thread of its own reads it with one
+// blocking ReadFile at a time, so that the console thread waits for the bytes as for everything
+// else, on an event, which a request to end cuts short at once: a blocking read itself cannot be
+// relied on to give way (Wine does not cancel one on a Unix pipe).
+class StreamReader {
+ public:
+  std::size_t Read(HANDLE in, std::span<char> dest) {
+    if (!started_) Start(in);
+    if (!slot_) {  // no thread: read here
+      const win32::BlockingCall call;
+      return TerminationRequested() ? 0 : ReadOnce(in, dest);
+    }
+    if (!pending_ && taken_ == slot_->got) {
+      SetEvent(slot_->wanted.get());
+      pending_ = true;
+    }
+    if (pending_) {
+      // On a request to end the read stays with the reader, into its own buffer.
+      if (win32::WaitHandle(slot_->done.get(), kWaitForever) != WaitResult::Ready) return 0;
+      pending_ = false;
+      taken_ = 0;
+    }
+    const std::size_t n = std::min<std::size_t>(dest.size(), slot_->got - taken_);
+    std::copy_n(slot_->bytes.begin() + taken_, n, dest.begin());
+    taken_ += static_cast<DWORD>(n);
+    return n;
+  }
+
+ private:
+  // What the reader and the console thread share; the events order their turns.
+  struct Slot {
+    HANDLE input;
+    win32::UniqueHandle wanted{CreateEventA(nullptr, FALSE, FALSE, nullptr)};  // read once more
+    win32::UniqueHandle done{CreateEventA(nullptr, FALSE, FALSE, nullptr)};    // bytes are there
+    std::array<char, 4096> bytes{};
+    DWORD got = 0;  // 0: input has ended
+  };
+
+  // The reader waits for nothing but the next request and its read: the process ends it. It
+  // keeps the slot alive for a read still under way when the console thread is gone.
+  static void Run(const std::shared_ptr<Slot>& slot) {
+    while (WaitForSingleObject(slot->wanted.get(), INFINITE) == WAIT_OBJECT_0) {
+      slot->got = ReadOnce(slot->input, slot->bytes);
+      SetEvent(slot->done.get());
+    }
+  }
+
+  void Start(HANDLE in) {
+    started_ = true;
+    auto slot = std::make_shared<Slot>();
+    slot->input = in;
+    if (!slot->wanted || !slot->done) return;
+    try {
+      std::thread(Run, slot).detach();
+      slot_ = std::move(slot);
+    } catch (const std::system_error&) {
+      // No thread to be had: the console thread reads itself.
+    }
+  }
+
+  bool started_ = false;
+  std::shared_ptr<Slot> slot_;
+  bool pending_ = false;  // a read was asked for and has not been taken
+  DWORD taken_ = 0;       // of the slot's bytes
+};
 
 // The key the console has waiting: a character key is left for _getch; another key (an arrow, a
 // function key) is taken here and counts as a key press; anything else (key releases, the mouse,
@@ -116,10 +183,8 @@ bool StdinIsTerminal() { return IsConsole(Input()); }
 std::size_t ReadInput(std::span<char> dest) {
   const HANDLE in = Input();
   if (IsConsole(in)) return ReadConsoleLine(in, dest);
-  if (GetFileType(in) == FILE_TYPE_PIPE) return ReadPipe(in, dest);
-  DWORD got = 0;  // a file: its bytes are there
-  if (TerminationRequested()) return 0;
-  return ReadFile(in, dest.data(), static_cast<DWORD>(dest.size()), &got, nullptr) ? got : 0;
+  static StreamReader reader;
+  return reader.Read(in, dest);
 }
 
 int ReadTerminalKey() {
@@ -140,7 +205,9 @@ int ReadTerminalKey() {
   }
 }
 
-bool WriteOutput(std::string_view bytes) {
+namespace {
+
+bool WriteAll(HANDLE out, std::string_view bytes) {
   // Text on Windows ends its lines in CR LF, on the console and in a file alike.
   std::string text;
   text.reserve(bytes.size() + bytes.size() / 8);
@@ -148,7 +215,6 @@ bool WriteOutput(std::string_view bytes) {
     if (c == '\n') text.push_back('\r');
     text.push_back(c);
   }
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   std::string_view rest = text;
   while (!rest.empty()) {
     DWORD put = 0;
@@ -162,5 +228,13 @@ bool WriteOutput(std::string_view bytes) {
   }
   return true;
 }
+
+}  // namespace
+
+bool WriteOutput(std::string_view bytes) { return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes); }
+bool WriteErrorOutput(std::string_view bytes) {
+  return WriteAll(GetStdHandle(STD_ERROR_HANDLE), bytes);
+}
+bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 
 }  // namespace plat

@@ -1,13 +1,17 @@
 // Windows serial ports behind the serial link's seam: an exclusive overlapped handle, the line
 // settings in a DCB with the event character, the event wait (WaitCommEvent) looked at without
-// blocking, the queue count, and overlapped reads and single-byte writes, each with its own event.
+// blocking, the queue count, and overlapped reads and single-byte writes, each with its own event;
+// and a wait for the event character that reads the bytes as they arrive.
 #include "platform/serial.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "platform/clock.h"
 #include "platform/win32/wait_handle.h"
 
 namespace plat {
@@ -16,6 +20,7 @@ struct SerialPort {
   SerialPort(HANDLE h, std::optional<DCB> original) : handle(h), saved(original) {}
   ~SerialPort() {
     EndEventWait();
+    if (savedTimeouts) SetCommTimeouts(handle, &*savedTimeouts);
     if (saved) SetCommState(handle, &*saved);
     CloseHandle(handle);
   }
@@ -32,8 +37,95 @@ struct SerialPort {
     waiting = false;
   }
 
+  // Reads bytes waiting in the system's queue into dest, with the given event for the
+  // completion; they are there, so the read completes at once, but it is waited for all the
+  // same, since the record and the block must outlive it. How many it read.
+  DWORD ReadWaiting(HANDLE event, std::span<std::uint8_t> dest) {
+    ResetEvent(event);
+    OVERLAPPED record{};
+    record.hEvent = event;
+    DWORD got = 0;
+    if (!ReadFile(handle, dest.data(), static_cast<DWORD>(dest.size()), &got, &record)) {
+      if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle, &record, &got, TRUE)) {
+        got = 0;
+      }
+    }
+    ResetEvent(event);
+    return got;
+  }
+
+  // Moves the bytes waiting in the system's queue into the port's own; false when the port
+  // fails.
+  bool Drain(HANDLE event) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle, &errors, &status)) return false;
+    const std::size_t n = std::min<std::size_t>(status.cbInQue, kQueueLimit - queue.size());
+    if (n == 0) return true;
+    const std::size_t at = queue.size();
+    queue.resize(at + n);
+    queue.resize(at + ReadWaiting(event, std::span(queue).subspan(at)));
+    return true;
+  }
+
+  // Whether the event character is among the bytes of the port's own queue that came since
+  // arming; a report is given once.
+  bool TakeEvent() {
+    const auto from = queue.begin() + static_cast<std::ptrdiff_t>(watchFrom);
+    if (std::find(from, queue.end(), eventChar) == queue.end()) return false;
+    watchFrom = queue.size();
+    return true;
+  }
+
+  // Reads the next byte that arrives into the queue, waiting at most timeoutMs for it; Ready
+  // with the byte, TimedOut or Terminated without it. nullopt when the port brought no byte
+  // although the read ended: it failed, or completes without data, so that only the time can
+  // end a wait on it.
+  std::optional<WaitResult> ReadNextByte(HANDLE event, std::int32_t timeoutMs) {
+    // Read time-outs of 0: a read waits until its byte has come, however long (the wait
+    // beside it sets the limit). The port's own come back at close.
+    if (!savedTimeouts) {
+      COMMTIMEOUTS t{};
+      if (!GetCommTimeouts(handle, &t)) return std::nullopt;
+      savedTimeouts = t;
+      t.ReadIntervalTimeout = 0;
+      t.ReadTotalTimeoutMultiplier = 0;
+      t.ReadTotalTimeoutConstant = 0;
+      SetCommTimeouts(handle, &t);
+    }
+    ResetEvent(event);
+    OVERLAPPED record{};
+    record.hEvent = event;
+    std::uint8_t byte = 0;
+    DWORD got = 0;
+    WaitResult result = WaitResult::Ready;
+    if (!ReadFile(handle, &byte, 1, &got, &record)) {
+      if (GetLastError() != ERROR_IO_PENDING) return std::nullopt;
+      result = win32::WaitHandle(event, timeoutMs);
+      // Not come in time, or the run ends: the read is cancelled and waited for, so it never
+      // completes into the byte or the record once this call has returned. A byte that came
+      // meanwhile is kept.
+      if (result != WaitResult::Ready) CancelIoEx(handle, &record);
+      if (!GetOverlappedResult(handle, &record, &got, TRUE)) got = 0;
+    }
+    ResetEvent(event);
+    if (got == 1) queue.push_back(byte);
+    if (result == WaitResult::Ready && got != 1) return std::nullopt;
+    return result;
+  }
+
+  // Beyond this many unread bytes of its own the port takes nothing more from the system.
+  static constexpr std::size_t kQueueLimit = 64 * 1024;
+
   HANDLE handle;
   std::optional<DCB> saved;
+  std::optional<COMMTIMEOUTS> savedTimeouts;  // set once WaitForSerialEvent set its own
+  // Bytes taken from the system's queue, not yet read (WaitForSerialEvent looks at each byte
+  // as it arrives; the system can only report the event character, which Wine never does on a
+  // pseudo-terminal). They come first in every count and read.
+  std::vector<std::uint8_t> queue;
+  std::size_t watchFrom = 0;  // queue position from which an event character counts
+  std::uint8_t eventChar = 0;
   // The event wait outstanding between two looks. Its record and the mask it reports into live
   // with the port, not in a call; its event is that of the read record.
   OVERLAPPED waitRecord{};
@@ -83,7 +175,9 @@ void ConfigureSerialPort(SerialHandle port, const SerialLineSettings& settings) 
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port->handle, &dcb)) return;
-  dcb.BaudRate = settings.baud;
+  port->eventChar = settings.eventChar;
+  // Any rate the driver takes. 0 is no rate: the port keeps its speed, and takes the rest.
+  if (settings.baud != 0) dcb.BaudRate = settings.baud;
   dcb.ByteSize = settings.byteSize;
   dcb.Parity = settings.parity;
   dcb.StopBits = settings.stopBits;
@@ -117,6 +211,7 @@ void ArmSerialEvent(SerialHandle port) {
   // Setting the mask also forgets event characters that came before: only new ones count.
   SetCommMask(port->handle, EV_RXFLAG);
   port->armed = true;
+  port->watchFrom = port->queue.size();
 }
 
 bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
@@ -142,37 +237,60 @@ bool LookForSerialEvent(SerialHandle port, Overlapped& read) {
   return Reported(port, read);
 }
 
+WaitResult WaitForSerialEvent(SerialHandle port, Overlapped& read, std::int32_t timeoutMs) {
+  if (port == kInvalidSerial || !port->armed || read.event == nullptr) {
+    return win32::WaitHandle(nullptr, timeoutMs);
+  }
+  // An event wait left by LookForSerialEvent would complete into the read record's event.
+  port->EndEventWait();
+  const std::uint32_t start = TickCount();
+  for (;;) {
+    const bool open = port->Drain(EventOf(read));
+    if (port->TakeEvent()) return WaitResult::Ready;
+    std::int32_t left = kWaitForever;
+    if (timeoutMs >= 0) {
+      const std::uint32_t waited = TickCount() - start;
+      if (waited >= static_cast<std::uint32_t>(timeoutMs)) return WaitResult::TimedOut;
+      left = static_cast<std::int32_t>(static_cast<std::uint32_t>(timeoutMs) - waited);
+    }
+    // The wait is a read of the next byte: the system's event reports (WaitCommEvent) are of
+    // no use here, since Wine ends every one of them at once on a pseudo-terminal.
+    const auto next = open && port->queue.size() < SerialPort::kQueueLimit
+                          ? port->ReadNextByte(EventOf(read), left)
+                          : std::nullopt;
+    if (!next) return win32::WaitHandle(nullptr, left);  // no byte can come: time alone
+    if (*next != WaitResult::Ready) return *next;
+  }
+}
+
 std::size_t SerialQueueCount(SerialHandle port) {
   if (port == kInvalidSerial) return 0;
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(port->handle, &errors, &status)) return 0;
-  return status.cbInQue;
+  if (!ClearCommError(port->handle, &errors, &status)) return port->queue.size();
+  return port->queue.size() + status.cbInQue;
 }
 
 std::size_t ReadSerial(SerialHandle port, Overlapped& read, std::span<std::uint8_t> dest) {
   read.signalled = false;
   if (port == kInvalidSerial || read.event == nullptr || dest.empty()) return 0;
-  // The bytes wait in the queue, so the read completes at once; it is waited for all the same,
-  // since the record and the block must outlive it.
-  ResetEvent(EventOf(read));
-  OVERLAPPED record{};
-  record.hEvent = EventOf(read);
-  DWORD got = 0;
-  if (!ReadFile(port->handle, dest.data(), static_cast<DWORD>(dest.size()), &got, &record)) {
-    if (GetLastError() != ERROR_IO_PENDING ||
-        !GetOverlappedResult(port->handle, &record, &got, TRUE)) {
-      got = 0;
-    }
-  }
-  ResetEvent(EventOf(read));
-  return got;
+  // The port's own queue first: its bytes came before those the system still holds.
+  const std::size_t own = std::min(dest.size(), port->queue.size());
+  std::copy_n(port->queue.begin(), own, dest.begin());
+  port->queue.erase(port->queue.begin(), port->queue.begin() + static_cast<std::ptrdiff_t>(own));
+  port->watchFrom -= std::min(port->watchFrom, own);
+  if (own == dest.size()) return own;
+  return own + port->ReadWaiting(EventOf(read), dest.subspan(own));
 }
 
 bool WriteSerialByte(SerialHandle port, Overlapped& write, std::uint8_t byte,
                      std::int32_t timeoutMs) {
   write.signalled = false;
   if (port == kInvalidSerial || write.event == nullptr) return false;
+  // The event character ends a request, and its answer can only come after it: what was
+  // received before is older, and so no event of the receive that follows (the answer to an
+  // earlier request that came too late for it).
+  if (byte == port->eventChar) port->Drain(EventOf(write));
   ResetEvent(EventOf(write));
   OVERLAPPED record{};
   record.hEvent = EventOf(write);

@@ -88,6 +88,20 @@ TerminationWatch::~TerminationWatch() {
 
 bool TerminationRequested() { return g_noted.load() != kNothing; }
 
+int TakeTerminationRequest() {
+  // The numbers of the C runtime's SIGINT and of the POSIX SIGPIPE, as the POSIX build reports.
+  constexpr int kInterrupt = 2;
+  constexpr int kPipe = 13;
+  switch (g_noted.exchange(kNothing)) {
+    case kConsoleEvent:
+      return kInterrupt;
+    case kOutputLost:
+      return kPipe;
+    default:
+      return 0;
+  }
+}
+
 void NoteOutputLost() {
   if (g_watching) Note(kOutputLost);  // the run then ends with a failure status (no signal here)
 }

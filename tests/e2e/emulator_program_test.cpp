@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "extcmd/zanto_extcmd_if.h"
+#include "platform/posix/serial_speed.h"
+#include "platform/serial_end.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 
@@ -62,8 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"LineFaultOnUdp", {"--line-fault", "noise=status"}, "give --serial"},
         RefusedCase{"RateOfAPseudoTerminal", {"--serial", "--rate", "9600"},
                     "a pseudo-terminal has none"},
-        RefusedCase{"RateTheSystemLacks", {"--serial-device", "ttyS9", "--rate", "12345"},
-                    "no serial rate 12345"},
         RefusedCase{"ResultOfTheSystemCommand", {"--result", "system=3"}, "has no result byte"},
         RefusedCase{"ResultZero", {"--result", "status=0"}, "1 to 255"},
         RefusedCase{"NoTextEndOfStatus", {"--fault", "no-text-end=status"}, "answer text only"},
@@ -149,6 +149,30 @@ TEST(EmulatorProgram, AnswersWithItsProfileAndStopsOnSigterm) {
 
   kill(emulator.Pid(), SIGTERM);
   EXPECT_EQ(emulator.WaitExit(), 0);
+}
+
+// "--rate" sets the device's speed exactly, with or without a speed constant; 0 keeps the speed
+// it had. The device here is one side of a pseudo-terminal pair whose other side reads the speed
+// back.
+TEST(EmulatorProgram, SetsAnyRateOnASerialDevice) {
+  const struct {
+    std::uint32_t rate;
+    std::uint32_t speed;
+  } cases[] = {{250000, 250000}, {31250, 31250}, {110, 110}, {4000000, 4000000}, {0, 9600}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const auto line = plat::SerialEnd::CreatePty();
+    ASSERT_TRUE(line);
+    plat::posix::SetExactSpeed(line->NativeHandle(), 9600);
+    PtyProcess emulator({EMULATOR_PROGRAM,
+                         {"--serial-device", line->PortName(), "--rate", std::to_string(c.rate)},
+                         {},
+                         {}});
+    ASSERT_TRUE(emulator.Expect("answering on a serial line")) << emulator.Output();
+    EXPECT_EQ(plat::posix::LineSpeed(line->NativeHandle()), c.speed);
+    kill(emulator.Pid(), SIGTERM);
+    EXPECT_EQ(emulator.WaitExit(), 0);
+  }
 }
 
 TEST(EmulatorProgram, StopsWhenItsParentProcessHasEnded) {

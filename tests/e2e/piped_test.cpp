@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/pipe_driver.h"
+#include "tests/e2e/piped_cases.h"
 #include "tests/e2e/tool_test.h"
 
 namespace e2e {
@@ -68,39 +69,19 @@ TEST_P(Piped, OutputThatGoesAwayEndsTheRunAndRestoresThePort) {
 INSTANTIATE_TEST_SUITE_P(E2e, Piped, ::testing::Values(Link::Udp, Link::Serial),
                          [](const auto& info) { return LinkName(info.param); });
 
-// The screens of the scene's adapter, as the maintenance tool shows them through a pipe.
-const std::string kImagePrompt = " Please enter firmware image file --> ";
-std::string StatusScreen() {
-  return "\n Mode ................... Master\n MAC Address ............ 00-11-22-33-44-55\n" +
-         kStatusValueLines + "\n\n Press any key";
-}
+const char* Program(Tool tool) { return tool == Tool::Sample ? SAMPLE_PROGRAM : TARVIK_PROGRAM; }
 
-// A tool over UDP with pipes for its console; the adapter reports the shared status values.
+// A tool over UDP with pipes for its console, in the scene of the piped cases.
 class PipedOverUdp {
  protected:
-  PipedOverUdp() {
-    scene_.adapter.Configure([](sim::AdapterProfile& p) { SetStatusValues(p.status); });
-    WriteFile(scene_.scratch.Path(), "image.bin", FirmwareImage(3000));
-  }
+  PipedOverUdp() { PreparePipedScene(scene_); }
   ToolScene scene_;
-};
-
-// What is written to the tool, and the text that must then show before anything more is written.
-using Step = std::pair<std::string, std::string>;
-
-struct DialogueCase {
-  const char* name;
-  const char* program;
-  std::vector<Step> steps;
-  friend void PrintTo(const DialogueCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PipedDialogue : public PipedOverUdp, public ::testing::TestWithParam<DialogueCase> {};
 
-// Each answer is written only once its prompt has come: a prompt kept back while the tool waits
-// would stall the dialogue.
 TEST_P(PipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
-  PipeProcess tool(scene_.Launch(GetParam().program));
+  PipeProcess tool(scene_.Launch(Program(GetParam().tool)));
   std::string seen;
   for (const auto& [input, shown] : GetParam().steps) {
     ASSERT_TRUE(tool.Write(input));
@@ -113,83 +94,18 @@ TEST_P(PipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
   EXPECT_EQ(tool.Output(), seen) << "more came after the last prompt";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2e, PipedDialogue,
-    ::testing::Values(
-        DialogueCase{"Sample",
-                     SAMPLE_PROGRAM,
-                     {{"", kLinkPrompt},
-                      {"0\n", kSampleMenu},
-                      {"1\n", kKeyPrompt},
-                      {"k", kSampleMenu},
-                      {"2\n", " Please enter access IP --> "},
-                      {"127.0.0.2\n", kKeyPrompt},
-                      {"k", kSampleMenu},
-                      {"3\n", kSubMenu},
-                      {"1\n", " Please enter MAC address (6byte) --> "},
-                      {"0123456789ab\n", " Please enter (1-4095) for waitTime[*100ms] --> "},
-                      {"1\n", kKeyPrompt},  // no such remote adapter: a failure report
-                      {"k", kSampleMenu},
-                      {"3\n", kSubMenu},
-                      {"0\n", kSampleMenu},
-                      {"4\n", kImagePrompt},
-                      {"missing.bin\n", kKeyPrompt},
-                      {"k", kSampleMenu},
-                      {"x\n", kRejected + kSampleMenu}}},
-        DialogueCase{"Tarvik",
-                     TARVIK_PROGRAM,
-                     {{"", kLinkPrompt},
-                      {"0\n", kTarvikMenu},
-                      {"1\n", " Please enter systemcmd --> "},
-                      {"show\n", kKeyPrompt},
-                      {"k", kTarvikMenu}}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Where the two texts first differ, for a failure message that stays short.
-std::string FirstDifference(const std::string& got, const std::string& expected) {
-  const auto [g, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
-  const auto at = static_cast<std::size_t>(g - got.begin());
-  const std::size_t from = at < 40 ? 0 : at - 40;
-  return "at byte " + std::to_string(at) + " of " + std::to_string(got.size()) + " (expected " +
-         std::to_string(expected.size()) + "): got \"" + got.substr(from, 80) + "\", expected \"" +
-         expected.substr(from, 80) + "\"";
-}
-
-struct EndCase {
-  std::string name;
-  std::string input;  // written at once, then the input ends
-  std::string output;
-  int status;
-  friend void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
-};
+INSTANTIATE_TEST_SUITE_P(E2e, PipedDialogue, ::testing::ValuesIn(DialogueCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class PipedInputEnds : public PipedOverUdp, public ::testing::TestWithParam<EndCase> {};
 
 TEST_P(PipedInputEnds, EveryScreenComesWholeAndInOrder) {
-  PipeProcess tool(scene_.Launch(SAMPLE_PROGRAM));
+  PipeProcess tool(scene_.Launch(Program(GetParam().tool)));
   ASSERT_TRUE(tool.Write(GetParam().input));
   tool.CloseInput();
   EXPECT_EQ(tool.WaitExit(), GetParam().status);
   EXPECT_TRUE(tool.Output() == GetParam().output)
       << FirstDifference(tool.Output(), GetParam().output);
-}
-
-std::vector<EndCase> EndCases() {
-  const std::string start = kLinkPrompt + kSampleMenu;
-  const std::string cycle = StatusScreen() + kSampleMenu;
-  std::string manyInput = "0\n";
-  std::string manyOutput = start;
-  // More input than the tool reads at once, and more output than it keeps and a pipe holds.
-  for (int i = 0; i < 2000; ++i) {
-    manyInput += "1\nk";
-    manyOutput += cycle;
-  }
-  return {
-      {"QuitAfterTwoCycles", "0\n1\nk1\nk0\n", start + cycle + cycle, 0},
-      {"LastLineWithoutItsEnd", "0\n1\nk0", start + cycle, 0},
-      {"AtTheKeyWait", "0\n1\n", start + StatusScreen(), 1},
-      {"AfterManyCyclesAtOnce", manyInput, manyOutput, 0},
-  };
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, PipedInputEnds, ::testing::ValuesIn(EndCases()),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extcmd/frame.h"
+#include "platform/posix/serial_speed.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
 #include "tests/e2e/pty_driver.h"
@@ -207,6 +208,58 @@ INSTANTIATE_TEST_SUITE_P(
         LineFormatCase{"SampleKeeps8N1ForEvenAndTwo", false, "DATABIT=8\nPARITY=2\nSTOPBIT=2\n", 0},
         LineFormatCase{"SampleKeeps8N1ForOddAndTwo", false, "DATABIT=7\nPARITY=1\nSTOPBIT=2\n", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// "RATE" is set exactly while the tool holds the port, read back on the emulator's end as the
+// kernel holds it: a rate with a speed constant, one without, and 0, which keeps the speed the
+// port had. A command goes through at each, and the port has its speed back at the end.
+struct RateCase {
+  const char* name;
+  bool tarvik;
+  std::uint32_t rate;
+  std::uint32_t speed;  // while the tool runs
+  friend void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class Rate : public ToolTest, public ::testing::WithParamInterface<RateCase> {
+ protected:
+  static ToolScene::Settings Scene() {
+    ToolScene::Settings settings = WithSerialLine();
+    settings.rate = GetParam().rate;
+    return settings;
+  }
+  Rate() : ToolTest(Scene()) {}
+};
+
+constexpr std::uint32_t kSpeedBefore = 9600;
+
+TEST_P(Rate, IsTheLinesSpeedWhileTheToolHoldsThePort) {
+  const RateCase& c = GetParam();
+  plat::posix::SetExactSpeed(scene_.serialServer->LineHandle(), kSpeedBefore);
+  StartAtMenu(c.tarvik ? TARVIK_PROGRAM : SAMPLE_PROGRAM, c.tarvik ? kTarvikMenu : kSampleMenu,
+              Link::Serial);
+  EXPECT_EQ(plat::posix::LineSpeed(scene_.serialServer->LineHandle()), c.speed);
+  if (c.tarvik) {
+    scene_.adapter.Configure([](sim::AdapterProfile& p) { p.systemReplies["show"] = "shown"; });
+    Answer("1", " --> ");
+    EXPECT_EQ(UpToKeyPrompt("show"), "show\n\n shown\n\n Press any key");
+  } else {
+    scene_.adapter.Configure([](sim::AdapterProfile& p) { SetStatusValues(p.status); });
+    const std::string shown = UpToKeyPrompt("1");
+    EXPECT_NE(shown.find(kStatusValueLines + "\n\n Press any key"), std::string::npos) << shown;
+  }
+  KeyAndMenu();
+  Quit();
+  EXPECT_EQ(plat::posix::LineSpeed(scene_.serialServer->LineHandle()), kSpeedBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, Rate,
+                         ::testing::Values(RateCase{"Sample250000", false, 250000, 250000},
+                                           RateCase{"Sample110", false, 110, 110},
+                                           RateCase{"Sample0", false, 0, kSpeedBefore},
+                                           RateCase{"Tarvik31250", true, 31250, 31250},
+                                           RateCase{"Tarvik256000", true, 256000, 256000},
+                                           RateCase{"Tarvik0", true, 0, kSpeedBefore}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A terminating signal at a prompt or a key wait ends the tool as the end of input does: the
 // port is closed and has its settings back, the terminal is in line mode again, and then the

@@ -150,7 +150,7 @@ std::string ToolScene::DefaultIni() const {
   if (serialServer) {
     ini << "[SERIAL]\n"
         << "PORT=" << serialServer->PortName() << "\n"
-        << "RATE=115200\n"
+        << "RATE=" << settings_.rate << "\n"
         << settings_.serialKeys;
   }
   ini << "[ETHERNET]\n"

@@ -93,6 +93,7 @@ class ToolScene {
     int arpSeconds = 0;              // how long the fake arp takes
     std::string extraIni;            // appended to "sample.ini" (other sections, keys)
     bool serial = false;             // the emulator's serial side, and "SERIAL" naming it
+    std::uint32_t rate = 115200;     // "RATE"
     std::string serialKeys;          // more "SERIAL" keys, as "PARITY=2\n"
   };
 

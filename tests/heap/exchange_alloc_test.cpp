@@ -1,13 +1,16 @@
-// An exchange over the UDP link allocates nothing: the request leaves from the object's buffer and
-// the answer lands in it. Counted on the calling thread alone, so the emulated adapter serving
-// in the same process on its own thread does not count.
+// An exchange over the UDP link, and one over the serial link through PromptSerialIf, allocates
+// nothing: the request leaves from the object's buffer and the answer lands in it. Counted on
+// the calling thread alone, so the emulated adapter serving in the same process on its own
+// thread does not count.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "extcmd/firmware_block.h"
+#include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sim/adapter.h"
+#include "sim/serial_server.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
 #include "tests/heap/heap_count.h"
@@ -37,9 +40,22 @@ class ExchangeAllocations : public ::testing::TestWithParam<ExchangeCase> {
   }
 
   // One exchange as a handler makes it; its Transact result.
-  int Exchange(const ExchangeCase& c) {
-    link_.MakeCommand(c.base, c.dataLength);
-    return link_.Transact(0);
+  int Exchange(const ExchangeCase& c) { return ExchangeOn(link_, c); }
+  static int ExchangeOn(C_ZANTO_EXTCMD_IF& link, const ExchangeCase& c) {
+    link.MakeCommand(c.base, c.dataLength);
+    return link.Transact(0);
+  }
+
+  // Allocations of kExchanges exchanges after a first one, whatever a first use sets up.
+  static void ExpectNoAllocations(C_ZANTO_EXTCMD_IF& link, const ExchangeCase& c) {
+    const int expected = c.answered ? 1 : 0;
+    ASSERT_EQ(ExchangeOn(link, c), expected);
+    const std::size_t before = heap_count::ThisThread();
+    int results = 0;
+    for (int i = 0; i < kExchanges; ++i) results += ExchangeOn(link, c);
+    const std::size_t allocations = heap_count::ThisThread() - before;
+    EXPECT_EQ(results, expected * kExchanges);
+    EXPECT_EQ(allocations, 0u) << "in " << kExchanges << " exchanges";
   }
 
   std::uint16_t port_;
@@ -61,16 +77,19 @@ TEST_P(ExchangeAllocations, AreNone) {
     link_.m_nTimeout = 5;  // a time-out that does not make the test slow
   }
   ASSERT_EQ(link_.OpenEther(e2e::kToolAddress, e2e::kAdapterAddress, port_, kMac), 1);
-  const int expected = c.answered ? 1 : 0;
-  ASSERT_EQ(Exchange(c), expected);  // whatever a first use sets up is not counted
+  ExpectNoAllocations(link_, c);
+}
 
-  const std::size_t before = heap_count::ThisThread();
-  int results = 0;
-  for (int i = 0; i < kExchanges; ++i) results += Exchange(c);
-  const std::size_t allocations = heap_count::ThisThread() - before;
-
-  EXPECT_EQ(results, expected * kExchanges);
-  EXPECT_EQ(allocations, 0u) << "in " << kExchanges << " exchanges";
+// The serial receive that waits for the end-of-frame byte reads through a block of its own.
+TEST_P(ExchangeAllocations, AreNoneOverSerialThroughThePromptReceive) {
+  const ExchangeCase& c = GetParam();
+  sim::Adapter adapter;
+  if (!c.answered) adapter.AddFault({sim::FaultKind::NoAnswer, std::nullopt, 0, false});
+  sim::SerialServer server(adapter, {});
+  PromptSerialIf link(c.answered ? 5000 : 5);
+  ASSERT_EQ(link.OpenSerial(server.PortName().c_str(), 115200, 8, 0, 0), 1);
+  ExpectNoAllocations(link, c);
+  link.CloseSerial();
 }
 
 INSTANTIATE_TEST_SUITE_P(

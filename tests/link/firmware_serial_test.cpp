@@ -1,7 +1,7 @@
 // Update Firmware in process on a real serial link: the handler's blocks cross a pseudo-terminal to
 // the emulated adapter, which puts the image together again. The console is scripted, so the
 // pause after the last block is recorded instead of slept and only the line takes its time
-// (at least 100 ms a block).
+// (at least 100 ms a block with the tools' receive; a full image goes through PromptSerialIf).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extcmd/firmware_block.h"
+#include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "sample/handlers.h"
 #include "sim/adapter.h"
@@ -76,6 +77,23 @@ TEST_P(FirmwareImageOverSerial, IsReassembledEqualToTheFile) {
 INSTANTIATE_TEST_SUITE_P(Sizes, FirmwareImageOverSerial,
                          ::testing::Values(1, 1024, 1025, 3000, 40 * 1024 - 1000),
                          [](const auto& info) { return "Bytes" + std::to_string(info.param); });
+
+// A full image, 832 blocks, each answered as soon as it is in: the answer to every block is
+// taken whole, none is lost or taken twice, and the adapter has the image.
+TEST_F(FirmwareOverSerial, AFullImageThroughThePromptReceive) {
+  const sim::Bytes image = e2e::FirmwareImage(FW_IMAGE_MAX);
+  PromptSerialIf link(5000);
+  EXPECT_EQ(Update(link, image), 1) << output;
+  EXPECT_EQ(adapter.Images(), std::vector<sim::Bytes>{image});
+  EXPECT_TRUE(adapter.Violations().empty());
+  EXPECT_EQ(adapter.RequestCount(), fwblock::BlockCount(FW_IMAGE_MAX));
+  EXPECT_EQ(server.AnswersSent(), fwblock::BlockCount(FW_IMAGE_MAX));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(output.begin(), output.end(), '.')),
+            fwblock::BlockCount(FW_IMAGE_MAX) - 1);
+  EXPECT_TRUE(output.ends_with("\n Wait for writing memory\n Success update firmware\n"));
+  EXPECT_EQ(pauses, std::vector<std::uint32_t>{10000});
+  EXPECT_EQ(link.m_nTimeout, 5000);
+}
 
 // The handler waits 30 s for the answer to the last block; this object cuts every wait short,
 // recording what was asked for, so the missing answer shows without the long wait.

@@ -1,5 +1,5 @@
-// The interface object's serial link against the emulated adapter on a pseudo-terminal, and the
-// emulator's line faults as the tool sees them.
+// The interface object's serial link against the emulated adapter on a pseudo-terminal, with
+// both serial receives, and the emulator's line faults as the tool sees them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,15 +9,19 @@
 #include "extcmd/zanto_extcmd_if.h"
 #include "sim/adapter.h"
 #include "sim/serial_server.h"
+#include "tests/unit/serial_receives.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using sim::Bytes;
+using testing_support::kReceiveName;
+using testing_support::kReceives;
+using testing_support::Receive;
 
 constexpr int kTimeoutMs = 500;
 
-class SerialEmulator : public ::testing::Test {
+class SerialEmulator : public ::testing::TestWithParam<Receive> {
  protected:
   void SetUp() override {
     ASSERT_EQ(link.OpenSerial(server.PortName().c_str(), 115200, 8, 0, 0), 1);
@@ -33,10 +37,13 @@ class SerialEmulator : public ::testing::Test {
 
   sim::Adapter adapter;
   sim::SerialServer server{adapter, {}};
-  C_ZANTO_EXTCMD_IF link{kTimeoutMs};
+  const std::shared_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
+  C_ZANTO_EXTCMD_IF& link = *object;
 };
 
-TEST_F(SerialEmulator, AnswersGetStatusAndInfoResolutionWithTheCommandTable) {
+INSTANTIATE_TEST_SUITE_P(Receive, SerialEmulator, ::testing::ValuesIn(kReceives), kReceiveName);
+
+TEST_P(SerialEmulator, AnswersGetStatusAndInfoResolutionWithTheCommandTable) {
   adapter.Configure([](sim::AdapterProfile& p) {
     p.status.mac = {0x00, 0x11, 0xA2, 0xA3, 0xCC, 0xDD};  // stuffed on the way back
     p.identity.ip = {192, 168, 0, 162};
@@ -61,7 +68,7 @@ TEST_F(SerialEmulator, AnswersGetStatusAndInfoResolutionWithTheCommandTable) {
   EXPECT_EQ(adapter.RequestCount(), 2u);
 }
 
-TEST_F(SerialEmulator, LineFaultsAsTheToolSeesThem) {
+TEST_P(SerialEmulator, LineFaultsAsTheToolSeesThem) {
   const struct {
     const char* name;
     sim::LineFault fault;
@@ -94,7 +101,7 @@ TEST_F(SerialEmulator, LineFaultsAsTheToolSeesThem) {
   }
 }
 
-TEST_F(SerialEmulator, AnAnswerAfterTheTimeOut) {
+TEST_P(SerialEmulator, AnAnswerAfterTheTimeOut) {
   link.m_nTimeout = 300;
   adapter.AddFault({sim::FaultKind::Delay, CMD_GET_STATUS, 700, true});
   EXPECT_EQ(GetStatus(0), 0);

@@ -8,6 +8,7 @@
 #include "console/entry.h"
 #include "console/ini.h"
 #include "tests/unit/fixtures.h"
+#include "tests/unit/ini_cases.h"
 
 using namespace testing_support;
 
@@ -155,27 +156,39 @@ TEST(Ini, NamesValuesAndLineEnds) {
   EXPECT_EQ(ini.GetInt("NOWHERE", "X", 42), 42);
 }
 
-// Files written for the tools on Windows read the same here: what the system's profile
-// functions do with a byte order mark, lone CR line ends, an unclosed section line, hexadecimal
-// and empty numbers.
-TEST(Ini, ReadsAsTheSystemsProfileFunctionsDo) {
-  const auto bom = console::IniFile::Parse("\xEF\xBB\xBF[SERIAL]\nPORT=COM3\n");
-  EXPECT_EQ(bom.GetString("SERIAL", "PORT", "COM1", 7), "COM3");
-  const auto cr = console::IniFile::Parse("[SERIAL]\rPORT=COM3\rRATE=9600\r");
-  EXPECT_EQ(cr.GetString("SERIAL", "PORT", "COM1", 7), "COM3");
-  EXPECT_EQ(cr.GetInt("SERIAL", "RATE", 115200), 9600);
-  const auto unclosed = console::IniFile::Parse("[SERIAL\nPORT=COM3\n[ETHERNET]\nPORT=7\n");
-  EXPECT_EQ(unclosed.GetString("SERIAL", "PORT", "COM1", 7), "COM1");
-  EXPECT_EQ(unclosed.GetInt("ETHERNET", "PORT", 0xC000), 7);
-  const auto numbers = console::IniFile::Parse(
-      "[ETHERNET]\nPORT=0xC000\nARP=\nRATE=0X1f\nHEX=0x\nOCT=010\nNEG=-0x10\nQ=\"\"\n");
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "PORT", 1), 49152);
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "ARP", 5), 5);  // empty: the default, not 0
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "RATE", 1), 0);  // "0X" is not hexadecimal
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "HEX", 1), 0);
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "OCT", 1), 10);  // a leading 0 is still decimal
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "NEG", 1), -16);
-  EXPECT_EQ(numbers.GetInt("ETHERNET", "Q", 3), 3);
+// Files written for the tools on Windows read the same here: the table that the Windows tests
+// also compare with the system's profile functions.
+class IniLikeWindows : public ::testing::TestWithParam<initest::IniCase> {};
+
+TEST_P(IniLikeWindows, ReadsAsTheSystemsProfileFunctionsDo) {
+  const initest::IniCase& c = GetParam();
+  const auto ini = console::IniFile::Parse(c.text);
+  // As a C string: the tools use the value up to a NUL, as the system does.
+  const std::string got =
+      c.integer ? std::to_string(ini.GetInt(c.section, c.key, initest::kFallbackInt))
+                : ini.GetString(c.section, c.key, initest::kFallbackText, initest::kKeep).c_str();
+  EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, IniLikeWindows, ::testing::ValuesIn(initest::IniCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Beyond ASCII a UTF-16 file's text reads as UTF-8 (the Windows table above holds ASCII only, as
+// the system's ANSI functions give other bytes): two- and three-byte characters, a surrogate
+// pair, and a lone surrogate, which becomes U+FFFD.
+TEST(Ini, Utf16TextBeyondAsciiReadsAsUtf8) {
+  const std::u16string text = u"[S]\r\nV=\u00e9\u20ac\U0001F600\xD800x\r\n";
+  std::string little = "\xFF\xFE";
+  std::string big = "\xFE\xFF";
+  for (const char16_t unit : text) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    little += {low, high};
+    big += {high, low};
+  }
+  const std::string expected = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx";
+  EXPECT_EQ(console::IniFile::Parse(little).GetString("S", "V", "", 15), expected);
+  EXPECT_EQ(console::IniFile::Parse(big).GetString("S", "V", "", 15), expected);
 }
 
 TEST(LinkConfig, DefaultsWithoutAFile) {

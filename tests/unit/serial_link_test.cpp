@@ -1,5 +1,6 @@
-// The serial link of the interface object over real pseudo-terminals; the test plays the adapter
-// on the other side of the line.
+// The serial link of the interface object over real pseudo-terminals, with the tools' receive
+// (looking every 100 ms) and with the one that waits for the end-of-frame byte (PromptSerialIf);
+// the test plays the adapter on the other side of the line.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -13,8 +14,10 @@
 #include <thread>
 
 #include "extcmd/zanto_extcmd_if.h"
+#include "platform/posix/serial_speed.h"
 #include "platform/serial_end.h"
 #include "tests/unit/serial_frames.h"
+#include "tests/unit/serial_receives.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -84,7 +87,7 @@ long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class SerialLink : public ::testing::Test {
+class SerialLink : public ::testing::TestWithParam<Receive> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(adapter.Ok());
@@ -114,13 +117,16 @@ class SerialLink : public ::testing::Test {
   }
 
   Adapter adapter;
-  C_ZANTO_EXTCMD_IF link{kTimeoutMs};
+  const std::shared_ptr<C_ZANTO_EXTCMD_IF> object = GetParam().make(kTimeoutMs);
+  C_ZANTO_EXTCMD_IF& link = *object;
   std::vector<Bytes> requests;
 };
 
 }  // namespace
 
-TEST_F(SerialLink, RequestsGoOnTheLineByteForByte) {
+INSTANTIATE_TEST_SUITE_P(Receive, SerialLink, ::testing::ValuesIn(kReceives), kReceiveName);
+
+TEST_P(SerialLink, RequestsGoOnTheLineByteForByte) {
   for (const LineCase& c : RequestLineCases()) {
     SCOPED_TRACE(c.name);
     link.MakeCommand(c.code, 4);
@@ -130,7 +136,7 @@ TEST_F(SerialLink, RequestsGoOnTheLineByteForByte) {
   }
 }
 
-TEST_F(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
+TEST_P(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
   link.MakeCommand(CMD_FW_UPDATE, 1032);
   for (int i = 0; i < 1032; ++i) link.GetData()[i] = static_cast<std::uint8_t>(i * 7);
   const Bytes frame(link.m_Buffer, link.m_Buffer + 12 + 1048);
@@ -141,7 +147,7 @@ TEST_F(SerialLink, FirmwareSizedRequestGoesOutWholeWithPacingPauses) {
   EXPECT_EQ(adapter.NextFrame(), LineOf(frame));
 }
 
-TEST_F(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
+TEST_P(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
   const Bytes answer = AnswerFrame(kStatusAnswer, {0, 0x5A, 0xA2, 0xA3, 0x41}, 120);
   const Bytes body = serial_line::Body(answer);
   const auto start = Clock::now();
@@ -149,7 +155,9 @@ TEST_F(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
     auto adapterThread = Answering({serial_line::Encode(body)});
     EXPECT_EQ(GetStatus(), 1);
   }
-  EXPECT_GE(MsSince(start), 100);  // the port is first looked at after 100 ms
+  if (GetParam().looksEvery100Ms) {
+    EXPECT_GE(MsSince(start), 100);  // the port is first looked at after 100 ms
+  }
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], RequestLineCases()[0].line);
   const std::size_t length = answer.size() - 12;
@@ -159,7 +167,7 @@ TEST_F(SerialLink, ExchangeLeavesAnswerChecksumAndTerminatorInTheBuffer) {
                           [](std::uint8_t b) { return b == 0; }));
 }
 
-TEST_F(SerialLink, AnswerArrivingInPiecesWithPauses) {
+TEST_P(SerialLink, AnswerArrivingInPiecesWithPauses) {
   link.m_nTimeout = 3000;
   const Bytes line = LineOf(StatusAnswer(7));
   std::jthread adapterThread([&] {
@@ -175,7 +183,7 @@ TEST_F(SerialLink, AnswerArrivingInPiecesWithPauses) {
 }
 
 // Line bytes already waiting when the receive starts count as arriving after it armed.
-TEST_F(SerialLink, ReceiveTable) {
+TEST_P(SerialLink, ReceiveTable) {
   const Bytes p(frame::kPreamble.begin(), frame::kPreamble.end());
   const auto cat = [](std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -219,13 +227,13 @@ TEST_F(SerialLink, ReceiveTable) {
   }
 }
 
-TEST_F(SerialLink, AnswerWithoutTerminatorTimesOut) {
+TEST_P(SerialLink, AnswerWithoutTerminatorTimesOut) {
   adapter.Send(serial_line::Body(StatusAnswer(1)));
   EXPECT_EQ(link.SerialRecv(), 0);
   EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
 }
 
-TEST_F(SerialLink, AnswerChecksIncludingTheChecksum) {
+TEST_P(SerialLink, AnswerChecksIncludingTheChecksum) {
   const Bytes good = StatusAnswer(3);
   Bytes badSum = serial_line::Body(good);
   badSum[good.size()] ^= 0x01;
@@ -272,7 +280,7 @@ TEST(SerialChecksum, WrongChecksumFailsOnSerialAndPassesOverUdp) {
   }
 }
 
-TEST_F(SerialLink, NoAnswerTimesOut) {
+TEST_P(SerialLink, NoAnswerTimesOut) {
   const auto start = Clock::now();
   EXPECT_EQ(GetStatus(0), 0);
   EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
@@ -283,7 +291,7 @@ TEST_F(SerialLink, NoAnswerTimesOut) {
 
 // An answer that comes after the time-out stays queued and is taken by the next exchange, whose
 // own answer is dropped with the rest of what was read: the exchange after that is in step.
-TEST_F(SerialLink, LateAnswerTimesOutAndIsTakenByTheNextExchange) {
+TEST_P(SerialLink, LateAnswerTimesOutAndIsTakenByTheNextExchange) {
   link.m_nTimeout = 300;
   {
     auto adapterThread = Answering({LineOf(StatusAnswer(1))}, 700ms);
@@ -299,7 +307,7 @@ TEST_F(SerialLink, LateAnswerTimesOutAndIsTakenByTheNextExchange) {
   }
 }
 
-TEST_F(SerialLink, LateAnswerCountsAsSuccessWhenNoAnswerIsAcceptable) {
+TEST_P(SerialLink, LateAnswerCountsAsSuccessWhenNoAnswerIsAcceptable) {
   link.m_nTimeout = 300;
   auto adapterThread = Answering({LineOf(StatusAnswer(1))}, 700ms);
   EXPECT_EQ(GetStatus(1), 1);
@@ -307,7 +315,7 @@ TEST_F(SerialLink, LateAnswerCountsAsSuccessWhenNoAnswerIsAcceptable) {
 
 // Nothing waits for ever: with the far end gone every write fails at once, and the receive
 // ends in its time-out.
-TEST_F(SerialLink, LineHungUpEndsInTheTimeOut) {
+TEST_P(SerialLink, LineHungUpEndsInTheTimeOut) {
   adapter.HangUp();
   EXPECT_EQ(GetStatus(0), 0);
   EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_TIMEOUT);
@@ -316,7 +324,7 @@ TEST_F(SerialLink, LineHungUpEndsInTheTimeOut) {
 
 // A write that cannot complete ends the send after the time-out: here nobody takes the bytes
 // off the line, which holds about five such requests (20 KiB on Linux) before it is full.
-TEST_F(SerialLink, WriteThatCannotCompleteEndsTheSend) {
+TEST_P(SerialLink, WriteThatCannotCompleteEndsTheSend) {
   link.m_nTimeout = 200;
   constexpr int kRequests = 8;
   std::size_t lineSize = 0;
@@ -332,7 +340,7 @@ TEST_F(SerialLink, WriteThatCannotCompleteEndsTheSend) {
 
 // Requests whose checksum would lie past the buffer are not sent at all, and nothing behind the
 // buffer is written; the largest that fits goes out whole.
-TEST_F(SerialLink, RequestsAtTheEndOfTheBuffer) {
+TEST_P(SerialLink, RequestsAtTheEndOfTheBuffer) {
   link.MakeCommand(CMD_FW_UPDATE, 4067);  // FrameLength 4083: checksum at 4095 and 4096
   EXPECT_EQ(link.SerialSend(), 1);
   EXPECT_EQ(link.m_nTimeout, kTimeoutMs);
@@ -346,7 +354,7 @@ TEST_F(SerialLink, RequestsAtTheEndOfTheBuffer) {
 }
 
 // An answer longer than the buffer fills it and stops there; the answer checks then refuse it.
-TEST_F(SerialLink, AnswerLongerThanTheBuffer) {
+TEST_P(SerialLink, AnswerLongerThanTheBuffer) {
   auto adapterThread = Answering({LineOf(AnswerFrame(kStatusAnswer, Bytes(5000, 0x11)))});
   EXPECT_EQ(GetStatus(), 0);
   EXPECT_EQ(link.GetErrorCode(), frame::kErrChecksum);
@@ -355,7 +363,49 @@ TEST_F(SerialLink, AnswerLongerThanTheBuffer) {
   EXPECT_EQ(link.m_nPacing, 128);
 }
 
-TEST_F(SerialLink, OpenAndCloseStates) {
+// More line bytes than one read block of the prompt receive (4096) take the same course as in
+// one read: an escape mark at the end of a block still marks the first byte of the next, and
+// everything queued behind the first block is read and dropped, so the next exchange is in step.
+TEST_P(SerialLink, LinesLongerThanAReadBlock) {
+  const Bytes p(frame::kPreamble.begin(), frame::kPreamble.end());
+  Bytes escapeAtBlockEnd = p;
+  escapeAtBlockEnd.insert(escapeAtBlockEnd.end(), 10, 0x11);
+  escapeAtBlockEnd.resize(4096, SERIAL_ESCAPE);  // line bytes 18 to 4095: one long escape mark
+  escapeAtBlockEnd.insert(escapeAtBlockEnd.end(), {0x41, SERIAL_TERMINATOR, 0x42});
+  Bytes escapeStored = p;
+  escapeStored.insert(escapeStored.end(), 10, 0x11);
+  escapeStored.insert(escapeStored.end(), {0xC1, SERIAL_TERMINATOR});
+  Bytes longNoise(6000, 0x55);
+  longNoise.push_back(SERIAL_TERMINATOR);
+  const struct {
+    const char* name;
+    Bytes line;
+    int result;    // 1, or the code
+    Bytes stored;  // m_Buffer from byte 0 on success, followed by a zero byte
+  } cases[] = {
+      {"escape mark at the end of a block", escapeAtBlockEnd, 1, escapeStored},
+      {"noise longer than a block before the preamble", longNoise, ERR_SERIAL_PREAMBLE, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    link.m_nError = 0;
+    {
+      // More than the line holds before the tool reads: sent beside the receive.
+      std::jthread sender([&] { adapter.Send(c.line); });
+      const int ok = link.SerialRecv();
+      EXPECT_EQ(ok == 1 ? 1 : link.GetErrorCode(), c.result);
+    }
+    if (c.result == 1) {
+      EXPECT_EQ(Bytes(link.m_Buffer, link.m_Buffer + c.stored.size()), c.stored);
+      EXPECT_EQ(link.m_Buffer[c.stored.size()], 0);
+    }
+    auto adapterThread = Answering({LineOf(StatusAnswer(5))});
+    EXPECT_EQ(GetStatus(), 1);
+    EXPECT_EQ(link.GetData()[1], 5);
+  }
+}
+
+TEST_P(SerialLink, OpenAndCloseStates) {
   plat::SerialHandle port = link.m_hComm;
   EXPECT_EQ(link.OpenSerial(adapter.Port(), 9600, 7, 1, 0), 0);
   EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_ALREADY_OPEN);
@@ -383,21 +433,24 @@ TEST_F(SerialLink, OpenAndCloseStates) {
 
 TEST(SerialOpen, PortThatDoesNotExist) {
   for (const char* name : {"ttyNONE", "COM200", "pts/999"}) {
-    SCOPED_TRACE(name);
-    C_ZANTO_EXTCMD_IF link(kTimeoutMs);
-    EXPECT_EQ(link.OpenSerial(name, 115200, 8, 0, 0), 0);
-    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
-    EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
-    EXPECT_EQ(link.m_hComm, plat::kInvalidSerial);
-    // Commands then fail without a link and leave the code of the failed open for the report.
-    link.MakeCommand(CMD_GET_STATUS, 4);
-    EXPECT_EQ(link.Transact(0), 0);
-    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
-    link.m_nError = 0;
-    EXPECT_EQ(link.SerialRecv(), 0);
-    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
-    EXPECT_EQ(link.CloseSerial(), 0);
-    EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_NOT_OPEN);
+    for (const Receive& receive : kReceives) {
+      SCOPED_TRACE(std::string(name) + ", " + receive.name);
+      const auto object = receive.make(kTimeoutMs);
+      C_ZANTO_EXTCMD_IF& link = *object;
+      EXPECT_EQ(link.OpenSerial(name, 115200, 8, 0, 0), 0);
+      EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+      EXPECT_EQ(link.GetConnectType(), CONNECT_NONE);
+      EXPECT_EQ(link.m_hComm, plat::kInvalidSerial);
+      // Commands then fail without a link and leave the code of the failed open for the report.
+      link.MakeCommand(CMD_GET_STATUS, 4);
+      EXPECT_EQ(link.Transact(0), 0);
+      EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+      link.m_nError = 0;
+      EXPECT_EQ(link.SerialRecv(), 0);
+      EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
+      EXPECT_EQ(link.CloseSerial(), 0);
+      EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_NOT_OPEN);
+    }
   }
 }
 
@@ -508,6 +561,35 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
+  }
+}
+
+// Every rate is set exactly, read back as the kernel holds it: by its speed constant, or as a
+// free rate where there is none (the Windows rate constants CBR_14400 to CBR_256000 among them).
+// A rate of 0 keeps the speed the port had. On close the port has its speed back, also a free
+// rate, which its saved attributes alone cannot hold.
+TEST(SerialOpen, SetsEveryRateExactlyAndGivesTheSpeedBack) {
+  constexpr std::uint32_t kBefore = 76800;  // a free rate
+  const struct {
+    std::uint32_t rate;
+    std::uint32_t speed;
+  } cases[] = {
+      {50, 50},         {110, 110},         {300, 300},         {600, 600},
+      {38400, 38400},   {115200, 115200},   {4000000, 4000000}, {14400, 14400},
+      {56000, 56000},   {128000, 128000},   {256000, 256000},   {250000, 250000},
+      {31250, 31250},   {0, kBefore},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    Adapter adapter;
+    ASSERT_TRUE(adapter.Ok());
+    plat::posix::SetExactSpeed(adapter.Handle(), kBefore);
+    ASSERT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
+    C_ZANTO_EXTCMD_IF link(kTimeoutMs);
+    ASSERT_EQ(link.OpenSerial(adapter.Port(), c.rate, 8, 0, 0), 1);
+    EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), c.speed);
+    ASSERT_EQ(link.CloseSerial(), 1);
+    EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
   }
 }
 

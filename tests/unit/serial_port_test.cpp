@@ -55,8 +55,8 @@ TEST(SerialLineSettings, RawByteTransparentLineWithParityCheckingKeepingTheRest)
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
   EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL | HUPCL), CREAD | CLOCAL | HUPCL);
-  EXPECT_EQ(cfgetispeed(&t), B115200);
-  EXPECT_EQ(cfgetospeed(&t), B115200);
+  // The speed is set apart, exactly (see the serial link's tests).
+  EXPECT_EQ(cfgetospeed(&t), B9600);
 }
 
 TEST(SerialLineSettings, ParityTable) {
@@ -77,7 +77,7 @@ TEST(SerialLineSettings, ParityTable) {
   }
 }
 
-TEST(SerialLineSettings, ByteSizeStopBitsAndRateTables) {
+TEST(SerialLineSettings, ByteSizeAndStopBitsTables) {
   const struct {
     int byteSize;
     tcflag_t size;
@@ -91,13 +91,5 @@ TEST(SerialLineSettings, ByteSizeStopBitsAndRateTables) {
   } stops[] = {{0, 0}, {1, CSTOPB}, {2, CSTOPB}, {3, CSTOPB}};
   for (const auto& c : stops) {
     EXPECT_EQ(Applied(9600, 8, 0, c.stopBits).c_cflag & CSTOPB, c.bits) << c.stopBits;
-  }
-  const struct {
-    std::uint32_t baud;
-    speed_t speed;
-  } rates[] = {{1200, B1200}, {57600, B57600}, {921600, B921600}, {12345, B9600}, {0, B9600}};
-  for (const auto& c : rates) {
-    const termios t = Applied(c.baud, 8, 0, 0);
-    EXPECT_EQ(cfgetospeed(&t), c.speed) << c.baud;
   }
 }

@@ -143,7 +143,7 @@ TEST(SystemCommand, WithoutALinkAsksFirstThenReportsTheOpenFailure) {
 
 TEST(PadCommandText, FillsOnlyUpToTheNextMultipleOfFour) {
   std::uint8_t data[12] = {'a', 'b', 'c', 'd', 'e', 0, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11};
-  EXPECT_EQ(PadCommandText(data, 5), 8);
+  EXPECT_EQ(commands::PadCommandText(data, 5), 8);
   EXPECT_EQ(Bytes(std::begin(data), std::end(data)),
             (Bytes{'a', 'b', 'c', 'd', 'e', 0, 0xFF, 0xFF, 0x11, 0x11, 0x11, 0x11}));
 }

@@ -12,6 +12,7 @@
 #include "extcmd/frame.h"
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/net.h"
+#include "tests/win32/link_cases.h"
 
 namespace {
 
@@ -29,11 +30,8 @@ class EmulatorLink : public ::testing::Test {
     }
   }
 
-  // A request with `data`, sent and its answer checked; the Transact result.
   int Exchange(std::uint16_t code, const std::string& data) {
-    extcmd_.MakeCommand(code, static_cast<int>(data.size()));
-    std::memcpy(extcmd_.GetData(), data.data(), data.size());
-    return extcmd_.Transact(0);
+    return wintest::Exchange(extcmd_, code, data);
   }
 
   std::uint16_t port_ = 0;
@@ -47,13 +45,7 @@ TEST_F(EmulatorLink, GetStatusIsAnswered) {
   EXPECT_EQ(extcmd_.GetData()[0], 0) << "result byte";
 }
 
-struct FailureCase {
-  const char* name;
-  std::uint16_t code;
-  std::string data;
-  int transact;  // Transact's result
-  int error;     // the code left in m_nError
-};
+using wintest::FailureCase;
 
 class EmulatorFaults : public EmulatorLink, public ::testing::WithParamInterface<FailureCase> {};
 

@@ -5,11 +5,11 @@
 // Arrangement: standard input is a pseudo-terminal, which Wine turns into a console (Enter is a
 // carriage return there; a line feed does not end a line); standard output is a pipe, so what
 // the tool prints arrives as plain text with CR LF line ends, without the console's echo of the
-// typed lines. A single key is read from the console by _getch.
+// typed lines. A single key is read from the console by _getch. The piped cases feed standard
+// input from a pipe or a file instead, as a script does.
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,9 +21,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
+#include "platform/posix/serial_speed.h"
+#include "tests/e2e/pipe_driver.h"
+#include "tests/e2e/piped_cases.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
@@ -279,30 +283,86 @@ TEST_F(WineConsole, CtrlCWhileALineIsHalfTypedEndsTheTool) {
   EXPECT_TRUE(scene_.adapter.Requests().empty());
 }
 
-// Typed ahead through a pipe, as scripts/demo.sh does it: lines and the key come from the pipe.
-TEST_F(WineConsole, PipedInputRunsTheMenu) {
-  scene_.adapter.Configure([](sim::AdapterProfile& p) {
-    p.status.master = true;
-    p.status.mac = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xDD};
-    SetStatusValues(p.status);
-  });
-  const fs::path in = scene_.scratch.Path() / "typed.txt";
-  const fs::path out = scene_.scratch.Path() / "shown.txt";
-  std::ofstream(in) << "0\n1\nk0\n";
-  const std::string command = "cd '" + scene_.scratch.Path().string() + "' && timeout 60 '" +
-                              WineProgram() + "' '" +
-                              (*WindowsBuild() / "sample/sample.exe").string() + "' <'" +
-                              in.string() + "' >'" + out.string() + "' 2>/dev/null";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  std::stringstream shown;
-  shown << std::ifstream(out, std::ios::binary).rdbuf();
-  EXPECT_EQ(shown.str(), Crlf(kLinkPrompt + kSampleMenu +
-                              "\n Mode ................... Master\n"
-                              " MAC Address ............ 00-11-aa-bb-cc-dd\n" +
-                              kStatusValueLines + "\n\n Press any key" +
-                              kSampleMenu));
+// Standard input a pipe, as "type commands.txt | sample.exe" gives it (under Wine a Unix pipe),
+// or a file ("sample.exe < commands.txt"); standard output a pipe. The Linux programs' piped
+// cases, with the same input: every screen as on Linux, in CR LF lines.
+enum class Feed { Pipe, File };
+std::string FeedName(Feed feed) { return feed == Feed::Pipe ? "Pipe" : "File"; }
+
+const char* WindowsProgram(Tool tool) {
+  return tool == Tool::Sample ? "sample/sample.exe" : "tarvik/tarvik.exe";
+}
+
+class WinePipedTool : public WineTool {
+ protected:
+  WinePipedTool() { PreparePipedScene(scene_); }
+
+  // The program with standard input and output pipes, or with standard input the file (a shell
+  // opens it, then becomes the program).
+  PtyProcess::Options Piped(Tool tool, const std::string& inputFile = {}) const {
+    PtyProcess::Options o = Launch(WindowsProgram(tool));
+    if (inputFile.empty()) return o;
+    o.args = {"-c", "exec \"$0\" \"$1\" <\"$2\"", o.program, o.args.front(), inputFile};
+    o.program = "/bin/sh";
+    return o;
+  }
+};
+
+class WinePipedDialogue : public WinePipedTool,
+                          public ::testing::WithParamInterface<DialogueCase> {};
+
+TEST_P(WinePipedDialogue, EachPromptComesBeforeTheToolWaitsForItsAnswer) {
+  PipeProcess tool(Piped(GetParam().tool));
+  std::string seen;
+  for (const auto& [input, shown] : GetParam().steps) {
+    ASSERT_TRUE(tool.Write(input));
+    const auto got = tool.ReadUntil(Crlf(shown), 30s);
+    ASSERT_TRUE(got) << "no \"" << shown << "\" after \"" << input << "\" in " << tool.Output();
+    seen += *got;
+  }
+  ASSERT_TRUE(tool.Write("0\n"));
+  EXPECT_EQ(tool.WaitExit(30s), 0);
+  EXPECT_EQ(tool.Output(), seen) << "more came after the last prompt";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WinePipedDialogue, ::testing::ValuesIn(DialogueCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class WinePipedEnds : public WinePipedTool,
+                      public ::testing::WithParamInterface<std::tuple<EndCase, Feed>> {};
+
+TEST_P(WinePipedEnds, EveryScreenComesWholeAndInOrder) {
+  const auto& [c, feed] = GetParam();
+  std::optional<PipeProcess> tool;
+  if (feed == Feed::Pipe) {
+    tool.emplace(Piped(c.tool));
+    ASSERT_TRUE(tool->Write(c.input));
+    tool->CloseInput();
+  } else {
+    const std::string file = (scene_.scratch.Path() / "commands.txt").string();
+    std::ofstream(file, std::ios::binary) << c.input;
+    tool.emplace(Piped(c.tool, file));
+    tool->CloseInput();
+  }
+  EXPECT_EQ(tool->WaitExit(60s), c.status);
+  const std::string expected = Crlf(c.output);
+  EXPECT_TRUE(tool->Output() == expected) << FirstDifference(tool->Output(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, WinePipedEnds,
+    ::testing::Combine(::testing::ValuesIn(EndCases()), ::testing::Values(Feed::Pipe, Feed::File)),
+    [](const auto& info) {
+      return std::get<0>(info.param).name + FeedName(std::get<1>(info.param));
+    });
+
+// The pipe read is one blocking read, which Ctrl-C still ends at once, as every other wait.
+TEST_F(WinePipedTool, CtrlCWhileThePipeIsReadEndsTheTool) {
+  PipeProcess tool(Piped(Tool::Sample));
+  ASSERT_TRUE(tool.Write("0\n"));  // the input stays open
+  ASSERT_TRUE(tool.ReadUntil(Crlf(kSampleMenu), 30s)) << tool.Output();
+  ASSERT_EQ(kill(tool.Pid(), SIGINT), 0);
+  EXPECT_EQ(tool.WaitExit(), kControlCExit);
 }
 
 // The serial port under Wine: a pseudo-terminal pair whose tool side is mapped as "COM12" in
@@ -311,7 +371,12 @@ TEST_F(WineConsole, PipedInputRunsTheMenu) {
 // answer is not seen.
 class WineSerial : public WineTool {
  protected:
-  WineSerial() : WineTool(WithSerialLine("DATABIT=8\nPARITY=2\nSTOPBIT=2\n")) {}
+  explicit WineSerial(std::uint32_t rate = 115200) : WineTool(Scene(rate)) {}
+  static ToolScene::Settings Scene(std::uint32_t rate) {
+    ToolScene::Settings settings = WithSerialLine("DATABIT=8\nPARITY=2\nSTOPBIT=2\n");
+    settings.rate = rate;
+    return settings;
+  }
 
   void SetUp() override {
     WineTool::SetUp();
@@ -371,10 +436,49 @@ TEST_F(WineSerial, OpensCom12WithTheLineFormatAndSendsTheStuffedFrame) {
   EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
 }
 
+// "RATE" reaches the port as the speed read back on the line; 0 is no rate: the port keeps its
+// speed (Wine would set speed 0, which hangs the line up), and takes the line format all the
+// same.
+struct WineRateCase {
+  const char* name;
+  std::uint32_t rate;
+  std::uint32_t speed;
+  friend void PrintTo(const WineRateCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class WineSerialRate : public WineSerial, public ::testing::WithParamInterface<WineRateCase> {
+ protected:
+  WineSerialRate() : WineSerial(GetParam().rate) {}
+};
+
+TEST_P(WineSerialRate, IsTheLinesSpeedAndTheLineFormatIsTaken) {
+  termios before = LineSettings();
+  before.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+  ASSERT_EQ(tcsetattr(scene_.serialServer->LineHandle(), TCSANOW, &before), 0);
+  plat::posix::SetExactSpeed(scene_.serialServer->LineHandle(), 9600);
+  StartAtMenu("tarvik/tarvik.exe", kTarvikMenu, Link::Serial);
+  EXPECT_EQ(plat::posix::LineSpeed(scene_.serialServer->LineHandle()), GetParam().speed);
+  EXPECT_NE(LineSettings().c_cflag & CSTOPB, 0u) << "two stop bits";
+  tool_->SendLine("0");
+  EXPECT_EQ(tool_->WaitExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WineSerialRate,
+                         ::testing::Values(WineRateCase{"Rate110", 110, 110},
+                                           WineRateCase{"Rate0", 0, 9600}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // What Wine cannot show, each with the reason (the README lists them too).
 TEST(WineCannotShow, SerialReceive) {
-  GTEST_SKIP() << "Wine never reports EV_RXFLAG on a pseudo-terminal (and cancels a pending "
-                  "WaitCommEvent there), so the serial receive is not exercised";
+  GTEST_SKIP() << "Wine never reports EV_RXFLAG on a pseudo-terminal (and ends every pending "
+                  "WaitCommEvent there at once), so the tools' serial receive is not exercised "
+                  "(PromptSerialIf's, which reads each byte as it comes, is: "
+                  "win32_serial_link_tests)";
+}
+
+TEST(WineCannotShow, FreeRateOnAPseudoTerminal) {
+  GTEST_SKIP() << "Wine sets a rate without a speed constant (250000) as 38400 with a custom "
+                  "divisor of the serial driver, which a pseudo-terminal does not keep";
 }
 
 // On Windows a line typed as Ctrl-Z and Enter ends input (the tool then ends with status 0).

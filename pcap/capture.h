@@ -1,14 +1,17 @@
-// Records the emulator's traffic in a classic pcap file that Wireshark and tshark read.
+// Records adapter traffic (the emulator's, or a tool's) in a classic pcap file that Wireshark and
+// tshark read with the project's dissector.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 
-namespace sim {
+namespace pcap {
 
 // One end of a datagram: IPv4 address (network order, first number first) and port.
 struct Endpoint {
@@ -34,16 +37,13 @@ inline constexpr std::size_t kSerialPseudoHeaderSize = 4;
 
 // Creates (or empties) the file and writes the file header at construction; throws
 // std::system_error when that fails. Each record goes to the file with one write, so the file is
-// readable, complete up to its last record, while the emulator runs and after it was stopped.
+// readable, complete up to its last record, while the program runs and after it was stopped.
 // Thread-safe; a record that cannot be written is lost, the traffic itself is never held up.
 class CaptureFile {
  public:
   CaptureFile(const std::string& path, CaptureLink link);
-  ~CaptureFile();
   CaptureFile(const CaptureFile&) = delete;
   CaptureFile& operator=(const CaptureFile&) = delete;
-
-  CaptureLink Link() const { return link_; }
 
   // A UDP datagram as the IPv4 packet that carried it (UDP payloads beyond what one packet can
   // carry are cut). Only in an Ipv4 file.
@@ -55,10 +55,13 @@ class CaptureFile {
  private:
   void Record(std::span<const std::uint8_t> packet);
 
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
   CaptureLink link_;
-  int fd_ = -1;
+  std::unique_ptr<std::FILE, Closer> file_;
   std::mutex mutex_;
   std::uint16_t ipId_ = 0;
 };
 
-}  // namespace sim
+}  // namespace pcap

@@ -1,8 +1,5 @@
-// Classic pcap records of the emulator's datagrams (as raw IPv4 packets) and serial bursts.
-#include "sim/capture.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+// Classic pcap records of datagrams (as raw IPv4 packets) and serial bursts.
+#include "pcap/capture.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-namespace sim {
+namespace pcap {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -46,21 +43,20 @@ std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes, std::uint32_
   return static_cast<std::uint16_t>(~sum);
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-  }
-  return true;
+// One record in one piece: written, then handed to the system at once, so a reader of the file
+// never waits for a buffer to fill.
+bool WriteAll(std::FILE* file, std::span<const std::uint8_t> bytes) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fflush(file) == 0 && written;
 }
 
 }  // namespace
 
-CaptureFile::CaptureFile(const std::string& path, CaptureLink link) : link_(link) {
-  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + path);
+CaptureFile::CaptureFile(const std::string& path, CaptureLink link)
+    : link_(link), file_(std::fopen(path.c_str(), "wb")) {
+  if (!file_) throw std::system_error(errno, std::generic_category(), "cannot create " + path);
+  // Each record is flushed whole; the buffer holds the largest one, so it goes out in one write.
+  std::setvbuf(file_.get(), nullptr, _IOFBF, 16 + kSnapLength);
   Bytes header;
   Le32(header, 0xA1B2C3D4);  // microsecond time stamps
   Le16(header, 2);           // format version 2.4
@@ -69,14 +65,10 @@ CaptureFile::CaptureFile(const std::string& path, CaptureLink link) : link_(link
   Le32(header, 0);
   Le32(header, kSnapLength);
   Le32(header, static_cast<std::uint32_t>(link));
-  if (!WriteAll(fd_, header)) {
-    const int error = errno;
-    close(fd_);
-    throw std::system_error(error, std::generic_category(), "cannot write " + path);
+  if (!WriteAll(file_.get(), header)) {
+    throw std::system_error(errno, std::generic_category(), "cannot write " + path);
   }
 }
-
-CaptureFile::~CaptureFile() { close(fd_); }
 
 void CaptureFile::Record(std::span<const std::uint8_t> packet) {
   // Time stamps follow the order of the records.
@@ -90,7 +82,7 @@ void CaptureFile::Record(std::span<const std::uint8_t> packet) {
   Le32(record, static_cast<std::uint32_t>(packet.size()));
   Le32(record, static_cast<std::uint32_t>(packet.size()));
   record.insert(record.end(), packet.begin(), packet.end());
-  WriteAll(fd_, record);
+  WriteAll(file_.get(), record);
 }
 
 void CaptureFile::Datagram(const Endpoint& from, const Endpoint& to,
@@ -146,4 +138,4 @@ void CaptureFile::SerialBytes(LineDirection direction, std::span<const std::uint
   }
 }
 
-}  // namespace sim
+}  // namespace pcap
