@@ -10,8 +10,9 @@ db=build/default
 # Configuring is enough: no source is generated, so the compile commands are all clang-tidy needs.
 [ -f "$db/compile_commands.json" ] || cmake --preset default >/dev/null
 # The product: the command library, the console, the two tools, the script tool (when there),
-# the POSIX platform and the emulator. Tests, bench and fuzz targets are not linted.
-product=(extcmd console sample tarvik plcctl platform/posix sim)
+# the POSIX platform, the pcap writer and the emulator. Tests, bench and fuzz targets are not
+# linted.
+product=(extcmd console sample tarvik plcctl platform/posix pcap sim)
 if (($#)); then product=("$@"); fi
 pattern=$(printf '%s\n' "${product[@]%/}" | sed 's/[.]/[.]/g' | paste -sd'|')
 mapfile -t sources < <(grep -o '"file": *"[^"]*"' "$db/compile_commands.json" |
