@@ -56,8 +56,7 @@ std::size_t AnswerTextLength(C_ZANTO_EXTCMD_IF& extcmd) {
   const std::size_t frameLength = frame::Get16(extcmd.m_pFrame + frame::kOffFrameLength);
   const std::size_t claimed =
       frameLength > kFrameLengthOverData ? frameLength - kFrameLengthOverData : 0;
-  const std::size_t inBuffer =
-      static_cast<std::size_t>(extcmd.m_Buffer + sizeof extcmd.m_Buffer - data);
+  const auto inBuffer = static_cast<std::size_t>(extcmd.m_Buffer + sizeof extcmd.m_Buffer - data);
   const std::size_t bound = std::min(claimed, inBuffer);
   return static_cast<std::size_t>(std::find(data, data + bound, 0) - data);
 }

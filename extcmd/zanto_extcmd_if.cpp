@@ -74,7 +74,7 @@ int C_ZANTO_EXTCMD_IF::GetRelayResponse(std::uint8_t** frame) {
 int C_ZANTO_EXTCMD_IF::GetErrorCode() { return m_nError; }
 
 int C_ZANTO_EXTCMD_IF::CheckResponse(std::uint16_t expectedCode) {
-  const std::size_t available = static_cast<std::size_t>(m_Buffer + sizeof m_Buffer - m_pFrame);
+  const auto available = static_cast<std::size_t>(m_Buffer + sizeof m_Buffer - m_pFrame);
   int code = frame::CheckHeader({m_pFrame, available}, expectedCode);
   if (code == 0 && m_nConnect == CONNECT_SERIAL) {
     // The checksum sits behind the FrameLength bytes; an answer that claims more than the

@@ -46,6 +46,8 @@ class C_ZANTO_EXTCMD_IF {
   C_ZANTO_EXTCMD_IF(const C_ZANTO_EXTCMD_IF&) = delete;
   C_ZANTO_EXTCMD_IF& operator=(const C_ZANTO_EXTCMD_IF&) = delete;
 
+  // The slot numbers stay in one column (clang-format would split it).
+  // clang-format off
   virtual int OpenSerial(const char* port, std::uint32_t baud, int byteSize, int parity,
                          int stopBits);                                          // 0
   virtual int CloseSerial();                                                     // 1
@@ -71,6 +73,7 @@ class C_ZANTO_EXTCMD_IF {
   virtual std::uint16_t CalcChecksum(const std::uint8_t* bytes, std::uint16_t length);  // 19
   virtual int SetRelayDataLength(int dataLength);                                // 20
   virtual int SetRelayOuterLength(int dataLength);                               // 21
+  // clang-format on
 
   // The fields are open to the handlers, which set m_nTimeout themselves when an answer takes
   // longer, and to tests.

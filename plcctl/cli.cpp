@@ -90,8 +90,8 @@ commands::Mac MacOf(const std::string& text, const char* what) {
   return *mac;
 }
 
-// The keys as the tools read them, then every option over the key it names.
-void Settle(const Given& g, const Commands& c, CLI::App& app, Invocation& inv) {
+// The keys as the tools read them, then every option over the key it names, and the adapters.
+void SettleLink(const Given& g, CLI::App& app, Invocation& inv) {
   if (app.count("--config") != 0) ReadWholeFile(g.config, "configuration file");
   inv.config = console::ReadLinkConfig(console::IniFile::Load(g.config.c_str()), true);
   console::LinkConfig& k = inv.config;
@@ -124,7 +124,10 @@ void Settle(const Given& g, const Commands& c, CLI::App& app, Invocation& inv) {
       throw UsageError("ARP=1 (or --arp) names one adapter's MAC; give one adapter");
     }
   }
+}
 
+// What the command takes beside the link: its time-out and its own arguments, checked.
+void SettleCommand(const Given& g, const Commands& c, Invocation& inv) {
   const bool commandTool = c.systemCommand->parsed() || c.restart->parsed();
   inv.timeoutMs = g.timeout.value_or(commandTool ? commands::kTarvikTimeoutMs
                                                  : commands::kSampleTimeoutMs);
@@ -147,6 +150,11 @@ void Settle(const Given& g, const Commands& c, CLI::App& app, Invocation& inv) {
     }
   }
   if (inv.count && !inv.everySeconds) throw UsageError("--count goes with --every");
+}
+
+void Settle(const Given& g, const Commands& c, CLI::App& app, Invocation& inv) {
+  SettleLink(g, app, inv);
+  SettleCommand(g, c, inv);
 }
 
 std::string CommandOf(const Commands& c, Command& command) {

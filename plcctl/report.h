@@ -24,6 +24,9 @@ std::string UtcNow();
 std::string OneLine(const std::string& recordText);
 
 // One result of one command at one adapter.
+// The JSON member's default constructor is noexcept and makes a null, which allocates nothing;
+// clang-tidy follows it into the allocating paths of the other kinds.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct Result {
   std::string adapter;
   bool ok = true;

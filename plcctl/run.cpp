@@ -200,8 +200,8 @@ int PrintSettings(const Invocation& inv, Reporter& reporter) {
                 {"timeout", inv.timeoutMs}};
     for (const auto& [key, value] : r.fields.items()) {
       const std::string shown = value.is_string() ? value.get<std::string>() : value.dump();
-      r.text += key + " " + shown + "\n";
-      r.line += (r.line.empty() ? "" : ", ") + key + " " + shown;
+      r.text.append(key).append(" ").append(shown).append("\n");
+      r.line.append(r.line.empty() ? "" : ", ").append(key).append(" ").append(shown);
     }
     reporter.Emit(r);
     if (inv.link == LinkKind::Serial) break;

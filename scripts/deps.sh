@@ -2,7 +2,8 @@
 # Installs what building and testing need on Debian, when it is missing. Named extras add what
 # one more job needs: "clang" (the compiler of the clang preset), "fuzz" (clang and its libFuzzer
 # runtime), "windows" (the mingw-w64 cross-compiler, GoogleTest's source and Wine, without their
-# recommended extras: headless), "package" (making and checking the Debian package).
+# recommended extras: headless), "package" (making and checking the Debian package), "lint" (the
+# formatter and the linter).
 set -euo pipefail
 # groff-base and mandoc check the manual pages; plcctl and the emulator read their options with
 # CLI11, plcctl writes JSON with nlohmann-json (header-only, also for the Windows build).
@@ -18,6 +19,9 @@ for extra in "$@"; do
     windows) lean+=(g++-mingw-w64-x86-64 googletest wine) ;;
     # dpkg-shlibdeps (dpkg-dev) and file serve CPack's Debian generator; lintian checks its package.
     package) packages+=(dpkg-dev file lintian) ;;
+    # Version 14 by name: .clang-format and .clang-tidy are written for it, and another version
+    # formats and warns differently. clang-tidy-14 brings run-clang-tidy-14.
+    lint) packages+=(clang-format-14 clang-tidy-14) ;;
     *) echo "deps.sh: unknown extra $extra" >&2; exit 2 ;;
   esac
 done

@@ -15,7 +15,7 @@ namespace {
 constexpr std::int32_t kReadRoundMs = 50;
 constexpr auto kStopStep = std::chrono::milliseconds(kReadRoundMs);
 // Bytes that never reach an end-of-frame byte are dropped beyond this much.
-constexpr std::size_t kMaxPending = 64 * 1024;
+constexpr std::size_t kMaxPending = std::size_t{64} * 1024;
 constexpr std::int32_t kWriteTimeoutMs = 5000;
 constexpr std::size_t kChecksumSize = 2;
 

@@ -30,7 +30,7 @@ void SetTimeout(int fd, int option, int milliseconds) {
   timeval tv{};
   if (milliseconds > 0) {
     tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = (milliseconds % 1000) * 1000;
+    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
   }
   // A zero timeval means "wait for ever", which is what a time-out of 0 or less asks for.
   setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);

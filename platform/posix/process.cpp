@@ -66,6 +66,7 @@ bool RunCommandLine(const char* commandLine) {
   if (words.empty()) return false;
 
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 

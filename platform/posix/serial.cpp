@@ -30,7 +30,7 @@ namespace plat {
 // is an event character among the bytes queued since the port was armed.
 struct SerialPort {
   // Beyond this many unread bytes nothing more is taken from the system, which holds the rest.
-  static constexpr std::size_t kQueueLimit = 64 * 1024;
+  static constexpr std::size_t kQueueLimit = std::size_t{64} * 1024;
 
   SerialPort(int descriptor, std::optional<termios> original)
       : fd(descriptor), saved(original), savedSpeed(posix::LineSpeed(descriptor)) {}

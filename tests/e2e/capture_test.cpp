@@ -63,7 +63,8 @@ std::string Hex(const sim::Bytes& bytes, std::size_t from, std::size_t count) {
 }
 
 // The fields every check reads; several values of one field (a nested frame, two frames in one
-// serial record) come joined by '|'.
+// serial record) come joined by '|'. One line per group of fields, by hand.
+// clang-format off
 const std::vector<std::string> kFields = {
     "frame.number", "ip.src", "ip.dst", "udp.srcport", "udp.dstport",
     "extcmd_serial.direction", "extcmd_serial.checksum.ok", "extcmd_serial.escapes",
@@ -84,8 +85,11 @@ const std::vector<std::string> kFields = {
     "extcmd.system.text", "extcmd.system.text_end", "extcmd.system.padding",
     "_ws.expert.message",
 };
+// clang-format on
 
-// The adapter the emulator pretends to be, and one remote adapter of its network.
+// The adapter the emulator pretends to be, and one remote adapter of its network; options and
+// their values in pairs, by hand.
+// clang-format off
 const std::vector<std::string> kProfile = {
     "--mode", "terminal", "--authenticated", "no", "--mac", "0a0b0c0d0e0f",
     "--master-mac", "0a0b0c0d0e00", "--registered-info", "2", "--ether-linkup", "1",
@@ -95,6 +99,7 @@ const std::vector<std::string> kProfile = {
     "--option-flag", "0x80000001", "--remote", "020000000001",
     "--reply", "show version=version 1.0",
 };
+// clang-format on
 
 
 // The emulator program with --capture facing a tool of the scene: on its own free port over UDP,

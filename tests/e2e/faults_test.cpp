@@ -52,7 +52,9 @@ struct Fault {
   Only only = Only::Any;      // the commands it means something for
 };
 
-// Every fault of the emulator, always one-shot, for the command under test only.
+// Every fault of the emulator, always one-shot, for the command under test only (laid out by
+// hand: the formatter would put every field on a line of its own).
+// clang-format off
 const Fault kFaults[] = {
     {.name = "Refused", .kind = FaultKind::Result, .udp = ERR_RESULT, .serial = ERR_RESULT,
      .only = Only::ResultByte},
@@ -104,6 +106,7 @@ const Fault kFaults[] = {
     {.name = "NoEndByte", .kind = LineFault::NoTerminator, .udp = kNotOnLink,
      .serial = ERR_SERIAL_TIMEOUT, .timesOut = true, .leavesAnswer = true},
 };
+// clang-format on
 
 struct Tool {
   const char* program;
