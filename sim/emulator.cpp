@@ -123,6 +123,27 @@ AdapterProfile ProfileOf(const Settings& settings) {
   return profile;
 }
 
+// Serves until a stop signal, or the parent named by --parent-pid ends; with --verbose it logs
+// each request as it comes.
+void ServeUntilStopped(const Settings& settings, const StopSignals& stop, const UdpServer* udp,
+                       const SerialServer* serial) {
+  const UniqueFd parent = settings.parentPid != 0 ? ProcessHandle(settings.parentPid) : UniqueFd();
+  const bool look = settings.verbose || (settings.parentPid != 0 && !parent);
+  std::size_t logged = 0;
+  for (;;) {
+    pollfd ends[2] = {{stop.Handle(), POLLIN, 0}, {parent.get(), POLLIN, 0}};
+    const int ready = poll(ends, 2, look ? kLookEveryMs : -1);
+    if (ready > 0 && (ends[0].revents != 0 || ends[1].revents != 0)) return;
+    if (settings.parentPid != 0 && ProcessGone(settings.parentPid)) return;
+    if (!settings.verbose) continue;
+    if (udp != nullptr) {
+      for (const Datagram& d : udp->ReceivedSince(logged)) LogDatagram(d);
+    } else {
+      for (const LineFrame& f : serial->ReceivedSince(logged)) LogLineFrame(f);
+    }
+  }
+}
+
 }  // namespace
 
 int RunEmulator(const Settings& settings) {
@@ -154,22 +175,7 @@ int RunEmulator(const Settings& settings) {
     }
     std::fflush(stdout);
 
-    const UniqueFd parent =
-        settings.parentPid != 0 ? ProcessHandle(settings.parentPid) : UniqueFd();
-    const bool look = settings.verbose || (settings.parentPid != 0 && !parent);
-    std::size_t logged = 0;
-    for (;;) {
-      pollfd ends[2] = {{stop.Handle(), POLLIN, 0}, {parent.get(), POLLIN, 0}};
-      const int ready = poll(ends, 2, look ? kLookEveryMs : -1);
-      if (ready > 0 && (ends[0].revents != 0 || ends[1].revents != 0)) break;
-      if (settings.parentPid != 0 && ProcessGone(settings.parentPid)) break;
-      if (!settings.verbose) continue;
-      if (udp) {
-        for (const Datagram& d : udp->ReceivedSince(logged)) LogDatagram(d);
-      } else {
-        for (const LineFrame& f : serial->ReceivedSince(logged)) LogLineFrame(f);
-      }
-    }
+    ServeUntilStopped(settings, stop, udp ? &*udp : nullptr, serial ? &*serial : nullptr);
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "plc_adapter_emulator: %s\n", e.what());
     return 1;

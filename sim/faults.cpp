@@ -190,32 +190,38 @@ std::string KindList(std::string_view option) {
   return list;
 }
 
+namespace {
+
+// Why the link cannot carry the fault: the option's KINDs this link does not carry, named
+// together; the option alone when the link carries none of them.
+std::string LinkRefusal(const FaultInfo& info, Link link) {
+  std::vector<std::string_view> names;
+  std::size_t kinds = 0;
+  for (const FaultInfo& other : kFaults) {
+    if (!Ours(other, info.option)) continue;
+    ++kinds;
+    if (!Carries(link, other.stage)) names.push_back(Label(other));
+  }
+  std::string text = info.option;
+  if (names.size() == kinds) {
+    text += " damages";
+  } else {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      text += std::string(i == 0 ? " " : i + 1 == names.size() ? " and " : ", ") +
+              std::string(names[i]);
+    }
+    text += names.size() > 1 ? " damage" : " damages";
+  }
+  return text + (link == Link::Serial
+                     ? " datagrams, which a serial line does not carry (see --line-fault)"
+                     : " the serial line: give --serial or --serial-device");
+}
+
+}  // namespace
+
 std::string FaultRefusal(const Fault& fault, Link link) {
   const FaultInfo& info = InfoOf(fault.kind);
-  if (!Carries(link, info.stage)) {
-    // The option's KINDs this link does not carry, named together; the option alone when the
-    // link carries none of them.
-    std::vector<std::string_view> names;
-    std::size_t kinds = 0;
-    for (const FaultInfo& other : kFaults) {
-      if (!Ours(other, info.option)) continue;
-      ++kinds;
-      if (!Carries(link, other.stage)) names.push_back(Label(other));
-    }
-    std::string text = info.option;
-    if (names.size() == kinds) {
-      text += " damages";
-    } else {
-      for (std::size_t i = 0; i < names.size(); ++i) {
-        text += std::string(i == 0 ? " " : i + 1 == names.size() ? " and " : ", ") +
-                std::string(names[i]);
-      }
-      text += names.size() > 1 ? " damage" : " damages";
-    }
-    return text + (link == Link::Serial
-                       ? " datagrams, which a serial line does not carry (see --line-fault)"
-                       : " the serial line: give --serial or --serial-device");
-  }
+  if (!Carries(link, info.stage)) return LinkRefusal(info, link);
   const CommandInfo* command = fault.command ? FindCommand(*fault.command) : nullptr;
   if (info.only == Only::ResultByte && command != nullptr && !command->hasResult) {
     return std::string("the ") + command->key + " command's answer has no result byte (" +

@@ -155,7 +155,7 @@ class Options {
              std::function<bool(std::string_view)> apply) {
     app_.add_option(
             name,
-            [this, name, argument, apply](const CLI::results_t& values) {
+            [this, name, argument, apply = std::move(apply)](const CLI::results_t& values) {
               s_.given.insert(name);
               if (!apply(values.back())) {
                 throw CLI::ValidationError(std::string("bad value for ") + name + ": " +
@@ -173,7 +173,7 @@ class Options {
   void Flag(const char* name, const std::string& help, std::function<void()> apply) {
     app_.add_flag_callback(
             name,
-            [this, name, apply] {
+            [this, name, apply = std::move(apply)] {
               s_.given.insert(name);
               apply();
             },
@@ -394,7 +394,7 @@ std::variant<Settings, int> ReadCommandLine(int argc, const char* const* argv) {
 // Options it would otherwise pass over or carry out only in part are refused, so a test or a
 // lesson never runs on something other than what it asked for.
 std::string Refusal(const Settings& s) {
-  const auto given = [&s](std::string_view name) { return s.given.count(name) != 0; };
+  const auto given = [&s](std::string_view name) { return s.given.contains(name); };
   if (s.serial) {
     for (const char* name : {"--address", "--port", "--other-address"}) {
       if (given(name)) {
