@@ -143,19 +143,21 @@ void SerialServer::Serve(Bytes line) {
   if (Has(faults, LineFault::Noise)) out.insert(out.begin(), 0x00);
   if (Has(faults, LineFault::TwoAnswers)) out.insert(out.end(), out.begin(), out.end());
 
+  // In one piece, or in three with the fault's pause between them.
   const auto pieces = std::find_if(faults.begin(), faults.end(),
                                    [](const SerialFault& f) { return f.kind == LineFault::Pieces; });
-  if (pieces == faults.end()) {
-    Send(out);
-  } else {
-    const auto pause = pieces->value > 0 ? std::chrono::milliseconds(pieces->value) : kPiecePause;
-    const std::size_t cuts[] = {0, out.size() / 3, 2 * out.size() / 3, out.size()};
-    for (int i = 0; i < 3; ++i) {
-      if (i > 0 && StopDuring(pause)) return;
-      Send(std::span(out).subspan(cuts[i], cuts[i + 1] - cuts[i]));
-    }
+  const bool cut = pieces != faults.end();
+  const auto pause =
+      cut && pieces->value > 0 ? std::chrono::milliseconds(pieces->value) : kPiecePause;
+  const std::size_t count = cut ? 3 : 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0 && StopDuring(pause)) return;
+    // Counted before its last bytes go out, not after: a tool that has the whole answer may
+    // look at the count at once, before this thread runs again.
+    if (i + 1 == count) RecordAnswer();
+    const std::size_t from = out.size() * i / count;
+    Send(std::span(out).subspan(from, out.size() * (i + 1) / count - from));
   }
-  RecordAnswer();
 }
 
 }  // namespace sim
