@@ -4,8 +4,8 @@
 # cross-compiler, GoogleTest's source and Wine, without their recommended extras: headless),
 # "package" (making and checking the Debian package).
 set -euo pipefail
-# groff-base and mandoc check the manual pages; plcctl reads its options with CLI11 and writes
-# JSON with nlohmann-json (header-only, also for the Windows build).
+# groff-base and mandoc check the manual pages; plcctl and the emulator read their options with
+# CLI11, plcctl writes JSON with nlohmann-json (header-only, also for the Windows build).
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc
   libcli11-dev nlohmann-json3-dev)
 # Installed with --no-install-recommends. tshark reads the emulator's captures back with the

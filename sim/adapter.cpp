@@ -7,7 +7,6 @@
 #include "extcmd/firmware_block.h"
 #include "extcmd/frame.h"
 #include "extcmd/records.h"
-#include "sim/fault_list.h"
 
 namespace sim {
 namespace {
@@ -20,8 +19,6 @@ constexpr std::size_t kFirmwareMaxBlocks = FW_IMAGE_MAX / FW_BLOCK_SIZE;
 
 // The answer datagram must fit the tools' 4096-byte buffer behind its 2 leading bytes.
 constexpr std::size_t kMaxAnswerData = 4096 - 2 - frame::kHeaderSize;
-
-constexpr int kDefaultOversize = 5000;
 
 // Copies a text into a fixed span, always leaving room for its terminating NUL.
 void PutText(Bytes& record, std::size_t offset, std::size_t span, const std::string& text) {
@@ -169,65 +166,18 @@ std::optional<Reply> Adapter::Handle(std::span<const std::uint8_t> request) {
                                     [base](const Command& c) { return c.info.base == base; });
   if (command == kTable.end()) return std::nullopt;
 
-  const std::vector<Fault> faults = TakeFaultsFor(faults_, base);
-  const auto has = [&faults](FaultKind kind) {
-    return std::any_of(faults.begin(), faults.end(),
-                       [kind](const Fault& f) { return f.kind == kind; });
-  };
-  if (has(FaultKind::NoAnswer)) return std::nullopt;
-
   Reply reply;
-  Context context{*data, reply, has(FaultKind::NoTextEnd)};
-  const auto forcedResult = std::find_if(faults.begin(), faults.end(), [](const Fault& f) {
-    return f.kind == FaultKind::Result;
-  });
-  // A forced result stands for a refusal: the command itself is not carried out.
-  const Bytes answerData = forcedResult != faults.end() && command->info.hasResult
-                               ? ResultOnly(static_cast<std::uint8_t>(forcedResult->value))
+  reply.requestCode = requestCode;
+  reply.faults = TakeFaultsFor(faults_, base);
+  reply.Damage(Stage::Request);
+  if (reply.silent) return std::nullopt;
+  Context context{*data, reply};
+  // A refusal: the command itself is not carried out.
+  const Bytes answerData = reply.refusal && command->info.hasResult
+                               ? ResultOnly(*reply.refusal)
                                : (this->*command->handler)(context);
-
-  const std::uint16_t answerCode =
-      has(FaultKind::EchoRequestCode) ? requestCode : frame::AnswerCode(requestCode);
-  reply.frame = MakeFrame(frame::kDirAnswer, answerCode, answerData);
-
-  std::uint8_t* f = reply.frame.data();
-  for (const Fault& fault : faults) {
-    switch (fault.kind) {
-      case FaultKind::BadPreamble:
-        f[frame::kPreamble.size() - 1] = 0xAA;
-        break;
-      case FaultKind::BadFrameType:
-        f[frame::kOffFrameType] = frame::kFrameType + 1;
-        break;
-      case FaultKind::BadDirection:
-        frame::Put16(f + frame::kOffDirection, frame::kDirRequest);
-        break;
-      case FaultKind::BadMagic:
-        frame::Put32(f + frame::kOffMagic, frame::kMagic + 1);
-        break;
-      case FaultKind::Delay:
-        reply.delay += std::chrono::milliseconds(fault.value);
-        break;
-      case FaultKind::ShortDatagram:
-        reply.delivery = Delivery::Short;
-        break;
-      case FaultKind::EmptyDatagram:
-        reply.delivery = Delivery::Empty;
-        break;
-      case FaultKind::OversizeDatagram:
-        reply.delivery = Delivery::Oversize;
-        reply.oversizeTo = static_cast<std::size_t>(fault.value > 0 ? fault.value : kDefaultOversize);
-        break;
-      case FaultKind::OtherAddress:
-        reply.delivery = Delivery::OtherAddress;
-        break;
-      case FaultKind::Result:
-      case FaultKind::NoAnswer:
-      case FaultKind::EchoRequestCode:
-      case FaultKind::NoTextEnd:
-        break;  // applied above
-    }
-  }
+  reply.frame = MakeFrame(frame::kDirAnswer, frame::AnswerCode(requestCode), answerData);
+  reply.Damage(Stage::Frame);
   return reply;
 }
 
@@ -318,7 +268,7 @@ Bytes Adapter::AnswerSystemCommand(Context& c) {
   const std::string line(text, strnlen(text, c.data.size()));
   const auto known = profile_.systemReplies.find(line);
   std::string reply = known != profile_.systemReplies.end() ? known->second : "done: " + line;
-  if (c.noTextEnd) {
+  if (c.reply.textWithoutEnd) {
     reply.resize(std::min(reply.size(), kMaxAnswerData));
     return Bytes(reply.begin(), reply.end());
   }

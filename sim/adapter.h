@@ -1,8 +1,8 @@
 // The emulated adapter's protocol core: one request frame in, the answer frame (or none) out; no I/O.
 //
 // Transports strip their link wrapping, hand the bare frame to Adapter::Handle, and wrap the
-// Reply's frame for the way back after its delay. New commands are rows of the command table
-// in adapter.cpp.
+// Reply's frame for the way back after its delay, damaged by the faults of their link
+// (faults.h). New commands are rows of the command table in adapter.cpp.
 #pragma once
 
 #include <array>
@@ -18,11 +18,11 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/faults.h"
 #include "sim/recent.h"
 
 namespace sim {
 
-using Bytes = std::vector<std::uint8_t>;
 using Mac = std::array<std::uint8_t, 6>;
 using Ipv4 = std::array<std::uint8_t, 4>;
 
@@ -90,43 +90,6 @@ struct AdapterProfile {
   FirmwareSettings firmware;
 };
 
-// Faults on demand. Frame faults change the answer itself; delivery faults tell the transport
-// how to damage the answer on its way (see Delivery). Each transport (UDP here; a serial one
-// wraps the same answers in its own line encoding) carries out the deliveries it can.
-enum class FaultKind {
-  Result,            // answer with result byte `value` (commands that carry a result byte)
-  NoAnswer,          // stay silent
-  Delay,             // answer `value` milliseconds late
-  EchoRequestCode,   // CommandCode is the request code, not the answer code
-  BadPreamble,       // last Preamble byte is AA instead of AB
-  BadFrameType,      // FrameType 4
-  BadDirection,      // Direction 0xF001, that of a request
-  BadMagic,          // Magic off by one
-  NoTextEnd,         // System command: the reply text has no terminating NUL
-  ShortDatagram,     // the transport sends only the first 9 bytes
-  EmptyDatagram,     // the transport sends an empty datagram
-  OversizeDatagram,  // the transport pads the datagram to `value` bytes (5000 when 0)
-  OtherAddress,      // the transport answers from another address
-};
-
-struct Fault {
-  FaultKind kind;
-  std::optional<std::uint16_t> command;  // base code it applies to; none: every command
-  int value = 0;
-  bool once = false;  // a one-shot fault is dropped after it has been applied once
-};
-
-enum class Delivery { Normal, Short, Empty, Oversize, OtherAddress };
-
-// What the transport sends back: the answer frame (header and data, no link wrapping),
-// after how long and how.
-struct Reply {
-  Bytes frame;
-  std::chrono::milliseconds delay{0};
-  Delivery delivery = Delivery::Normal;
-  std::size_t oversizeTo = 0;  // datagram size for Delivery::Oversize
-};
-
 // One command of the table: its base code, a short key for options and logs, and its name.
 struct CommandInfo {
   std::uint16_t base;
@@ -160,7 +123,8 @@ class Adapter {
 
   // Answers one request frame (from its Preamble on; bytes past its FrameLength are ignored).
   // No answer for a frame that is no well-formed request or carries an unknown command, nor
-  // when a fault says so. Every call is recorded first.
+  // when a fault says so. Every call is recorded first. The reply carries the command's faults,
+  // those of the request and the frame applied; the transport applies those of its link.
   std::optional<Reply> Handle(std::span<const std::uint8_t> request);
 
   // What the adapter saw, for tests and logs. Only the most recent entries are kept, so a
@@ -182,7 +146,6 @@ class Adapter {
   struct Context {
     std::span<const std::uint8_t> data;  // request data
     Reply& reply;
-    bool noTextEnd;
   };
   using Handler = Bytes (Adapter::*)(Context&);
   struct Command {

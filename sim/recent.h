@@ -19,15 +19,12 @@ class Recent {
     entries_.push_back(std::move(entry));
     ++total_;
   }
-  void Clear() { entries_.clear(); }
 
-  // The entries kept, oldest first: the last Keep() of all added (or all, when fewer came).
+  // The entries kept, oldest first: the last `keep` of all added (or all, when fewer came).
   std::vector<Entry> Kept() const { return {entries_.begin(), entries_.end()}; }
   const Entry& Last() const { return entries_.back(); }
-  bool Empty() const { return entries_.empty(); }
   // How many were added in all, also those no longer kept.
   std::size_t Total() const { return total_; }
-  std::size_t Keep() const { return keep_; }
 
  private:
   std::size_t keep_;

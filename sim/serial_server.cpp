@@ -7,7 +7,6 @@
 
 #include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
-#include "sim/fault_list.h"
 
 namespace sim {
 namespace {
@@ -35,19 +34,14 @@ LineFrame Decode(Bytes line) {
   return f;
 }
 
-bool Has(const std::vector<SerialFault>& faults, LineFault kind) {
-  return std::any_of(faults.begin(), faults.end(),
-                     [kind](const SerialFault& f) { return f.kind == kind; });
-}
-
 }  // namespace
 
 SerialServer::SerialServer(Adapter& adapter, const Options& options,
                            pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   line_ = options.device.empty()
-              ? plat::SerialEnd::CreatePty()
-              : plat::SerialEnd::OpenDevice(options.device.c_str(),
+              ? SerialEnd::CreatePty()
+              : SerialEnd::OpenDevice(options.device.c_str(),
                                             {options.rate, 8, 0, 0, SERIAL_TERMINATOR});
   if (!line_) {
     throw std::system_error(errno, std::generic_category(),
@@ -62,21 +56,6 @@ SerialServer::~SerialServer() { Stop(); }
 void SerialServer::Stop() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-}
-
-void SerialServer::AddFault(const SerialFault& fault) {
-  const std::lock_guard lock(faultsMutex_);
-  faults_.push_back(fault);
-}
-
-void SerialServer::ClearFaults() {
-  const std::lock_guard lock(faultsMutex_);
-  faults_.clear();
-}
-
-std::vector<SerialFault> SerialServer::TakeFaults(std::uint16_t base) {
-  const std::lock_guard lock(faultsMutex_);
-  return TakeFaultsFor(faults_, base);
 }
 
 bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
@@ -130,28 +109,19 @@ void SerialServer::Serve(Bytes line) {
   RecordReceived(std::move(request));
   if (!answerable) return;  // the adapter drops a damaged request
 
-  const auto reply = adapter_.Handle(frame);
+  auto reply = adapter_.Handle(frame);
   if (!reply) return;
-  const auto base = static_cast<std::uint16_t>(frame::Get16(&frame[frame::kOffCommand]) & ~1u);
-  const std::vector<SerialFault> faults = TakeFaults(base);
   if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
 
-  Bytes body = serial_line::Body(reply->frame);
-  if (Has(faults, LineFault::BadChecksum)) body[body.size() - kChecksumSize] ^= 0x01;
-  Bytes out = serial_line::Encode(body);
-  if (Has(faults, LineFault::NoTerminator)) out.pop_back();
-  if (Has(faults, LineFault::Noise)) out.insert(out.begin(), 0x00);
-  if (Has(faults, LineFault::TwoAnswers)) out.insert(out.end(), out.begin(), out.end());
-
+  reply->wire = serial_line::Body(reply->frame);
+  reply->Damage(Stage::LineBody);
+  reply->wire = serial_line::Encode(reply->wire);
+  reply->Damage(Stage::Line);
+  const Bytes& out = reply->wire;
   // In one piece, or in three with the fault's pause between them.
-  const auto pieces = std::find_if(faults.begin(), faults.end(),
-                                   [](const SerialFault& f) { return f.kind == LineFault::Pieces; });
-  const bool cut = pieces != faults.end();
-  const auto pause =
-      cut && pieces->value > 0 ? std::chrono::milliseconds(pieces->value) : kPiecePause;
-  const std::size_t count = cut ? 3 : 1;
+  const std::size_t count = reply->piecePause.count() == 0 ? 1 : 3;
   for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0 && StopDuring(pause)) return;
+    if (i > 0 && StopDuring(reply->piecePause)) return;
     // Counted before its last bytes go out, not after: a tool that has the whole answer may
     // look at the count at once, before this thread runs again.
     if (i + 1 == count) RecordAnswer();

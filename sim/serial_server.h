@@ -15,31 +15,11 @@
 #include <vector>
 
 #include "pcap/capture.h"
-#include "platform/serial_end.h"
 #include "sim/adapter.h"
+#include "sim/serial_end.h"
 #include "sim/traffic_log.h"
 
 namespace sim {
-
-// How the serial side damages an answer on the line, on top of the core's faults. An answer that
-// comes after the tool's time-out is the core's Delay fault; the datagram faults of the UDP side
-// have no meaning on a line and are not carried out here.
-enum class LineFault {
-  BadChecksum,   // the first checksum byte has its lowest bit flipped
-  Noise,         // one 00 byte goes out in front of the Preamble
-  Pieces,        // the answer goes out in three pieces, `value` ms apart (kPiecePause when 0)
-  TwoAnswers,    // the answer goes out twice in one write
-  NoTerminator,  // the end-of-frame byte is left off
-};
-
-struct SerialFault {
-  LineFault kind;
-  std::optional<std::uint16_t> command;  // base code it applies to; none: every command
-  int value = 0;
-  bool once = false;  // a one-shot fault is dropped after it has been applied once
-};
-
-inline constexpr std::chrono::milliseconds kPiecePause{150};
 
 // One frame as it came off the line.
 struct LineFrame {
@@ -74,13 +54,12 @@ class SerialServer : public TrafficLog<LineFrame> {
   // tool's side, so the line settings a tool chose can be read back there.
   int LineHandle() const { return line_->NativeHandle(); }
 
-  void AddFault(const SerialFault& fault);
-  void ClearFaults();
+  // A fault for the answers on this line, kept by the adapter with its others.
+  void AddFault(const Fault& fault) { adapter_.AddFault(fault); }
 
  private:
   void Run();
   void Serve(Bytes line);
-  std::vector<SerialFault> TakeFaults(std::uint16_t base);
   // Sleeps for the pause; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds pause) const;
   bool Send(std::span<const std::uint8_t> bytes);
@@ -88,13 +67,10 @@ class SerialServer : public TrafficLog<LineFrame> {
   void CaptureReceived();
 
   Adapter& adapter_;
-  std::unique_ptr<plat::SerialEnd> line_;
+  std::unique_ptr<SerialEnd> line_;
   std::atomic<bool> stop_{false};
   pcap::CaptureFile* capture_;
   Bytes burst_;  // received, not yet recorded
-
-  std::mutex faultsMutex_;
-  std::vector<SerialFault> faults_;
 
   std::thread thread_;
 };

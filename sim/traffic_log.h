@@ -25,11 +25,6 @@ class TrafficLog {
     const std::lock_guard lock(mutex_);
     return received_.Kept();
   }
-  // All requests received so far, also those no longer kept.
-  std::size_t ReceivedCount() const {
-    const std::lock_guard lock(mutex_);
-    return received_.Total();
-  }
   // The requests received after the first `seen` of all (those still kept), and `seen` moved to
   // the count of all: for a reader that follows the traffic as it comes.
   std::vector<Entry> ReceivedSince(std::size_t& seen) const {

@@ -16,11 +16,11 @@
 namespace sim {
 namespace {
 
+using plat::posix::UniqueFd;
+
 // The answer datagram may be as large as a request may claim; anything larger is cut and
 // recorded as it came.
 constexpr std::size_t kReceiveBuffer = 65536;
-// A datagram of fewer bytes than this cannot hold the whole Preamble.
-constexpr std::size_t kShortDatagram = 9;
 constexpr std::size_t kLeadingBytes = 2;
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -40,24 +40,16 @@ sockaddr_in Address(const std::string& text, std::uint16_t port) {
 
 // A UDP socket bound to address:port. Address reuse is allowed so that a tool bound to the
 // wildcard address with the same port (it asks for reuse too) can run beside the emulator.
-int BoundSocket(const std::string& address, std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) Fail("socket");
+UniqueFd BoundSocket(const std::string& address, std::uint16_t port) {
+  UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) Fail("socket");
   const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   const sockaddr_in a = Address(address, port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
+  if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     Fail("cannot bind " + address + ":" + std::to_string(port));
   }
   return fd;
-}
-
-void CloseIfOpen(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
 }
 
 pcap::Endpoint ToEndpoint(const in_addr& address, std::uint16_t port) {
@@ -78,42 +70,30 @@ in_addr ToInAddr(const pcap::Endpoint& e) {
 UdpServer::UdpServer(Adapter& adapter, const Options& options,
                      pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
-  try {
-    socket_ = BoundSocket(options.address, options.port);
-    sockaddr_in bound{};
-    socklen_t size = sizeof bound;
-    getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size);
-    port_ = ntohs(bound.sin_port);
-    bound_ = bound.sin_addr.s_addr;
-    // Bound to every address, the kernel says where each request came to; bound to one, that
-    // address is the answer, and the per-datagram control data would only slow each exchange.
-    if (bound_ == INADDR_ANY) {
-      const int one = 1;
-      setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
-    }
-    otherSocket_ = BoundSocket(options.otherAddress, 0);
-    size = sizeof bound;
-    getsockname(otherSocket_, reinterpret_cast<sockaddr*>(&bound), &size);
-    other_ = ToEndpoint(bound.sin_addr, ntohs(bound.sin_port));
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
-    wakeRead_ = pipeEnds[0];
-    wakeWrite_ = pipeEnds[1];
-  } catch (...) {
-    CloseIfOpen(socket_);
-    CloseIfOpen(otherSocket_);
-    throw;
+  socket_ = BoundSocket(options.address, options.port);
+  sockaddr_in bound{};
+  socklen_t size = sizeof bound;
+  getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&bound), &size);
+  port_ = ntohs(bound.sin_port);
+  bound_ = bound.sin_addr.s_addr;
+  // Bound to every address, the kernel says where each request came to; bound to one, that
+  // address is the answer, and the per-datagram control data would only slow each exchange.
+  if (bound_ == INADDR_ANY) {
+    const int one = 1;
+    setsockopt(socket_.get(), IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
   }
+  otherSocket_ = BoundSocket(options.otherAddress, 0);
+  size = sizeof bound;
+  getsockname(otherSocket_.get(), reinterpret_cast<sockaddr*>(&bound), &size);
+  other_ = ToEndpoint(bound.sin_addr, ntohs(bound.sin_port));
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
+  wakeRead_.reset(pipeEnds[0]);
+  wakeWrite_.reset(pipeEnds[1]);
   thread_ = std::thread(&UdpServer::Run, this);
 }
 
-UdpServer::~UdpServer() {
-  Stop();
-  CloseIfOpen(socket_);
-  CloseIfOpen(otherSocket_);
-  CloseIfOpen(wakeRead_);
-  CloseIfOpen(wakeWrite_);
-}
+UdpServer::~UdpServer() { Stop(); }
 
 void UdpServer::Stop() {
   if (!thread_.joinable()) return;
@@ -121,13 +101,13 @@ void UdpServer::Stop() {
   const char wake = 1;
   // The pipe is never read, so one byte keeps it readable for every later poll (a delayed
   // answer's wait); shutting the socket for reading ends the receive, also one not yet begun.
-  [[maybe_unused]] const ssize_t written = write(wakeWrite_, &wake, 1);
-  shutdown(socket_, SHUT_RD);
+  [[maybe_unused]] const ssize_t written = write(wakeWrite_.get(), &wake, 1);
+  shutdown(socket_.get(), SHUT_RD);
   thread_.join();
 }
 
 bool UdpServer::StopDuring(std::chrono::milliseconds delay) const {
-  pollfd wake{wakeRead_, POLLIN, 0};
+  pollfd wake{wakeRead_.get(), POLLIN, 0};
   return poll(&wake, 1, static_cast<int>(delay.count())) > 0;
 }
 
@@ -146,7 +126,7 @@ void UdpServer::Run() {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(socket_, &message, 0);
+    const ssize_t got = recvmsg(socket_.get(), &message, 0);
     if (stop_) return;
     if (got < 0) continue;
     // The request's destination address, and the local address to answer from.
@@ -174,7 +154,7 @@ void UdpServer::Run() {
     RecordReceived(datagram);
 
     if (datagram.bytes.size() < kLeadingBytes) continue;
-    const auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
+    auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
     if (!reply) continue;
     if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
     // Counted before it goes out, not after: a tool that has the answer may look at the count
@@ -184,28 +164,13 @@ void UdpServer::Run() {
   }
 }
 
-void UdpServer::Send(const Reply& reply, const Datagram& to, const pcap::Endpoint& local) {
-  Bytes out(kLeadingBytes, 0);
-  out.insert(out.end(), reply.frame.begin(), reply.frame.end());
-  int fd = socket_;
-  pcap::Endpoint source = local;
-  switch (reply.delivery) {
-    case Delivery::Normal:
-      break;
-    case Delivery::Short:
-      out.resize(std::min(out.size(), kShortDatagram));
-      break;
-    case Delivery::Empty:
-      out.clear();
-      break;
-    case Delivery::Oversize:
-      out.resize(std::max(out.size(), reply.oversizeTo), 0);
-      break;
-    case Delivery::OtherAddress:
-      fd = otherSocket_;
-      source = other_;
-      break;
-  }
+void UdpServer::Send(Reply& reply, const Datagram& to, const pcap::Endpoint& local) {
+  reply.wire.assign(kLeadingBytes, 0);
+  reply.wire.insert(reply.wire.end(), reply.frame.begin(), reply.frame.end());
+  reply.Damage(Stage::Datagram);
+  Bytes& out = reply.wire;
+  const int fd = reply.fromOtherAddress ? otherSocket_.get() : socket_.get();
+  const pcap::Endpoint source = reply.fromOtherAddress ? other_ : local;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(to.fromPort);
@@ -218,7 +183,7 @@ void UdpServer::Send(const Reply& reply, const Datagram& to, const pcap::Endpoin
   message.msg_iovlen = 1;
   // The answer leaves from the address the request came to, also when bound to every address.
   alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-  if (fd == socket_ && bound_ == INADDR_ANY) {
+  if (fd == socket_.get() && bound_ == INADDR_ANY) {
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     cmsghdr* c = CMSG_FIRSTHDR(&message);

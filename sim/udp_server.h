@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pcap/capture.h"
+#include "platform/posix/unique_fd.h"
 #include "sim/adapter.h"
 #include "sim/traffic_log.h"
 
@@ -32,9 +33,9 @@ struct Datagram {
 // cuts short.
 //
 // A request datagram is 2 leading bytes and a frame; the answer datagram is 00 00 and the
-// answer frame, without checksum, sent to the request's sender. Delivery faults change that:
-// only the first 9 bytes, an empty datagram, a datagram padded past the tools' buffer, or the
-// answer sent from a second socket bound to another loopback address.
+// answer frame, without checksum, sent to the request's sender. The datagram faults (faults.h)
+// change that: only the first 9 bytes, an empty datagram, a datagram padded past the tools'
+// buffer, or the answer sent from a second socket bound to another loopback address.
 //
 // With a capture file, every datagram received and sent goes into it with its addresses and ports;
 // answers leave from the address the request came to, as the capture shows them.
@@ -43,7 +44,7 @@ class UdpServer : public TrafficLog<Datagram> {
   struct Options {
     std::string address = "127.0.0.2";
     std::uint16_t port = 0;  // 0: the system chooses one (see Port)
-    std::string otherAddress = "127.0.0.3";  // where OtherAddress answers come from
+    std::string otherAddress = "127.0.0.3";  // where other-address answers come from
   };
 
   UdpServer(Adapter& adapter, const Options& options, pcap::CaptureFile* capture = nullptr);
@@ -59,13 +60,13 @@ class UdpServer : public TrafficLog<Datagram> {
   // Sleeps for the delay; true when Stop was asked meanwhile.
   bool StopDuring(std::chrono::milliseconds delay) const;
   // `local` is where the request came to: the address and this server's port.
-  void Send(const Reply& reply, const Datagram& to, const pcap::Endpoint& local);
+  void Send(Reply& reply, const Datagram& to, const pcap::Endpoint& local);
 
   Adapter& adapter_;
-  int socket_ = -1;
-  int otherSocket_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  plat::posix::UniqueFd socket_;
+  plat::posix::UniqueFd otherSocket_;
+  plat::posix::UniqueFd wakeRead_;
+  plat::posix::UniqueFd wakeWrite_;
   std::uint16_t port_ = 0;
   in_addr_t bound_ = 0;  // the address bound to, in network order; 0 is every address
   pcap::CaptureFile* capture_;

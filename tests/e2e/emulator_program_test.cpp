@@ -9,7 +9,7 @@
 
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/posix/serial_speed.h"
-#include "platform/serial_end.h"
+#include "sim/serial_end.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 
@@ -161,7 +161,7 @@ TEST(EmulatorProgram, SetsAnyRateOnASerialDevice) {
   } cases[] = {{250000, 250000}, {31250, 31250}, {110, 110}, {4000000, 4000000}, {0, 9600}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rate);
-    const auto line = plat::SerialEnd::CreatePty();
+    const auto line = sim::SerialEnd::CreatePty();
     ASSERT_TRUE(line);
     plat::posix::SetExactSpeed(line->NativeHandle(), 9600);
     PtyProcess emulator({EMULATOR_PROGRAM,

@@ -15,7 +15,7 @@
 
 #include "extcmd/zanto_extcmd_if.h"
 #include "platform/posix/serial_speed.h"
-#include "platform/serial_end.h"
+#include "sim/serial_end.h"
 #include "tests/unit/serial_frames.h"
 #include "tests/unit/serial_receives.h"
 
@@ -31,7 +31,7 @@ constexpr std::uint16_t kStatusAnswer = 0xA142;
 // The adapter's end of the line.
 class Adapter {
  public:
-  Adapter() : pty_(plat::SerialEnd::CreatePty()) {}
+  Adapter() : pty_(sim::SerialEnd::CreatePty()) {}
 
   bool Ok() const { return pty_ != nullptr; }
   const char* Port() const { return pty_->PortName().c_str(); }
@@ -76,7 +76,7 @@ class Adapter {
     return got > 0;
   }
 
-  std::unique_ptr<plat::SerialEnd> pty_;
+  std::unique_ptr<sim::SerialEnd> pty_;
   Bytes pending_;
 };
 
@@ -591,29 +591,4 @@ TEST(SerialOpen, SetsEveryRateExactlyAndGivesTheSpeedBack) {
     ASSERT_EQ(link.CloseSerial(), 1);
     EXPECT_EQ(plat::posix::LineSpeed(adapter.Handle()), kBefore);
   }
-}
-
-// The emulator can also sit on a serial device; here the device is the program's side of a
-// pseudo-terminal pair, whose other side stands in for the tool's port.
-TEST(SerialEndDevice, CarriesBytesBothWaysAndHoldsThePortAlone) {
-  const auto pair = plat::SerialEnd::CreatePty();
-  ASSERT_TRUE(pair);
-  const auto device = plat::SerialEnd::OpenDevice(pair->PortName().c_str(), {9600, 8, 0, 0, 0xA2});
-  ASSERT_TRUE(device);
-  EXPECT_EQ(device->PortName(), pair->PortName());
-  EXPECT_FALSE(plat::SerialEnd::OpenDevice(pair->PortName().c_str(), {9600, 8, 0, 0, 0xA2}));
-  C_ZANTO_EXTCMD_IF link(kTimeoutMs);
-  EXPECT_EQ(link.OpenSerial(pair->PortName().c_str(), 115200, 8, 0, 0), 0);
-  EXPECT_EQ(link.GetErrorCode(), ERR_SERIAL_OPEN);
-
-  const Bytes out = {0x0A, 0x0D, 0x11, 0x13, 0x03, 0xA2};  // bytes a cooked line would change
-  ASSERT_TRUE(device->Write(out));
-  Bytes got(16);
-  got.resize(pair->Read(got, 2000));
-  EXPECT_EQ(got, out);
-  ASSERT_TRUE(pair->Write(out));
-  got.resize(16);
-  got.resize(device->Read(got, 2000));
-  EXPECT_EQ(got, out);
-  EXPECT_FALSE(plat::SerialEnd::OpenDevice("ttyNONE", {9600, 8, 0, 0, 0xA2}));
 }
