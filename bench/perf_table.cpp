@@ -1,8 +1,9 @@
 // perf_table: what the tools add on top of their link. Each row times its subject and its
 // baseline in alternating blocks of one run, and prints their medians, the ratio and the goal.
 //
-//   perf_table           the full run (about 35 s), as the README's table shows it
-//   perf_table --short   a few seconds: the same rows on fewer and smaller blocks
+//   perf_table           the full run (about 5 min), as the README's table shows it
+//   perf_table --short   about half a minute, most of it the two programs' 10 s pauses after
+//                        a firmware image: the same rows on fewer and smaller blocks
 //
 // Everything runs on loopback: the emulator on 127.0.0.2, the tool or client on 127.0.0.1, on
 // the same port. A Linux tool: it starts programs and serves UDP with POSIX calls directly.
@@ -506,7 +507,8 @@ ProgramRun RunPiped(std::vector<std::string> argv, const std::filesystem::path& 
                     const std::string& input,
                     std::chrono::milliseconds longest = kLongestWait) {
   auto [in, feed] = Pipe();
-  if (fcntl(feed.Get(), F_SETPIPE_SZ, static_cast<int>(std::max<std::size_t>(input.size(), 1))) < 0 ||
+  const auto pipeSize = static_cast<int>(std::max<std::size_t>(input.size(), 1));
+  if (fcntl(feed.Get(), F_SETPIPE_SZ, pipeSize) < 0 ||
       write(feed.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
     FailCall("cannot fill the input pipe");
   }
@@ -531,7 +533,8 @@ double SampleCycles(const std::filesystem::path& dir, std::string_view link, int
   input += "0\n";
   const ProgramRun run = RunPiped({SAMPLE_PROGRAM}, dir, input);
   int shown = 0;
-  for (std::size_t at = 0; (at = run.output.find(" Beacon Status", at)) != std::string::npos; ++at) {
+  for (std::size_t at = 0; (at = run.output.find(" Beacon Status", at)) != std::string::npos;
+       ++at) {
     ++shown;
   }
   if (run.status != 0 || shown != n) {
@@ -777,7 +780,8 @@ Row PlcctlSerialStatus(const Plan& plan, const SerialScene& scene) {
                            std::to_string(n)}) /
            n;
   };
-  const Measured m = Interleave(plan.serialRounds, plcctl, [&] { return SampleCycles(dir, "1", n); });
+  const Measured m =
+      Interleave(plan.serialRounds, plcctl, [&] { return SampleCycles(dir, "1", n); });
   return PromptGoalRow(
       "Serial Get Status over a pseudo-terminal, whole programs: `plcctl status` / `sample`", m);
 }
@@ -913,7 +917,8 @@ int main(int argc, char** argv) {
             [&] { return WholeProgram(plan, *scene); });
     Measure(rows, complete, "Get Status exchange, `C_ZANTO_EXTCMD_IF`",
             [&] { return ObjectExchange(plan, *scene, allocations); });
-    Measure(rows, complete, "Get Status, `plcctl status`", [&] { return PlcctlStatus(plan, *scene); });
+    Measure(rows, complete, "Get Status, `plcctl status`",
+            [&] { return PlcctlStatus(plan, *scene); });
     Measure(rows, complete, "Emulator / echo server",
             [&] { return EmulatorAgainstEcho(plan, *scene); });
     Measure(rows, complete, "Firmware transfer", [&] { return FirmwareTransfer(plan, *scene); });
