@@ -1,8 +1,9 @@
 // perf_table: what the tools add on top of their link. Each row times its subject and its
 // baseline in alternating blocks of one run, and prints their medians, the ratio and the goal.
 //
-//   perf_table           the full run (about 35 s), as the README's table shows it
-//   perf_table --short   a few seconds: the same rows on fewer and smaller blocks
+//   perf_table           the full run (about 5 min), as the README's table shows it
+//   perf_table --short   about half a minute, most of it the two programs' 10 s pauses after
+//                        a firmware image: the same rows on fewer and smaller blocks
 //
 // Everything runs on loopback: the emulator on 127.0.0.2, the tool or client on 127.0.0.1, on
 // the same port. A Linux tool: it starts programs with the test toolkit and serves UDP with
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "console/io.h"
+#include "extcmd/commands.h"
 #include "extcmd/firmware_block.h"
 #include "extcmd/prompt_serial.h"
 #include "extcmd/zanto_extcmd_if.h"
@@ -53,6 +56,8 @@ constexpr auto kLongestWait = std::chrono::seconds(60);
 // The serial receive first looks for the answer 100 ms after it starts: no serial exchange is
 // faster.
 constexpr double kSerialFloorSeconds = 0.100;
+// What a serial Get Status that takes its answer at once may take at most.
+constexpr double kPromptGoalSeconds = 0.005;
 
 // How much a run measures: rounds of alternating blocks, and the size of each block.
 struct Plan {
@@ -132,10 +137,10 @@ toolkit::Child Start(const std::string& program, std::vector<std::string> args, 
   return toolkit::Child::Spawn({program, std::move(args), dir, {}}, {.in = in, .out = out});
 }
 
-// Waits for its end (a program still running after kLongestWait is killed): its exit status,
-// or minus the signal that ended it.
-int Wait(toolkit::Child& child) {
-  if (const auto status = child.Wait(kLongestWait)) return *status;
+// Waits for its end (a program still running after `longest` is killed): its exit status, or
+// minus the signal that ended it.
+int Wait(toolkit::Child& child, std::chrono::milliseconds longest = kLongestWait) {
+  if (const auto status = child.Wait(longest)) return *status;
   return child.Kill().value_or(-1);
 }
 
@@ -375,36 +380,72 @@ double RawClientProgram(std::uint16_t port, int n) {
   return seconds / n;
 }
 
-// Seconds per cycle of the built tool doing n Get Status cycles: input piped ("0", then "1" and
-// a key each cycle, then "0"), output to a file.
-double SampleCycles(const UdpScene& scene, int n) {
-  std::string input = "0\n";
-  for (int i = 0; i < n; ++i) input += "1\nk";
-  input += "0\n";
+// The end of a program's output, for a failure's message.
+std::string Tail(const std::string& output) {
+  constexpr std::size_t kShown = 200;
+  return output.size() <= kShown ? output : "..." + output.substr(output.size() - kShown);
+}
+
+// A program's run: its seconds from start to end, its exit status and what it wrote.
+struct ProgramRun {
+  double seconds;
+  int status;
+  std::string output;
+};
+
+// Runs a program in `dir` with its whole input waiting in a pipe before it starts (so writing it
+// costs the program nothing) and its output going to a file.
+ProgramRun RunPiped(const std::string& program, std::vector<std::string> args,
+                    const std::filesystem::path& dir, const std::string& input,
+                    std::chrono::milliseconds longest = kLongestWait) {
   toolkit::PipeEnds in = toolkit::MakePipe();
-  // The whole input waits in the pipe before the tool starts, so writing it costs the tool nothing.
-  if (fcntl(in.write.get(), F_SETPIPE_SZ, static_cast<int>(input.size())) < 0 ||
+  const auto pipeSize = static_cast<int>(std::max<std::size_t>(input.size(), 1));
+  if (fcntl(in.write.get(), F_SETPIPE_SZ, pipeSize) < 0 ||
       write(in.write.get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
     FailCall("cannot fill the input pipe");
   }
   in.write.reset();
-  const auto outPath = scene.scratch.Path() / "screens.txt";
+  const auto outPath = dir / "output.txt";
   const UniqueFd out = toolkit::OpenFile(outPath, O_WRONLY | O_CREAT | O_TRUNC);
-  int status = -1;
-  const double seconds = SecondsOf([&] {
-    toolkit::Child tool =
-        Start(SAMPLE_PROGRAM, {}, in.read.get(), out.get(), scene.scratch.Path().string());
-    status = Wait(tool);
+  ProgramRun run{0, -1, {}};
+  run.seconds = SecondsOf([&] {
+    toolkit::Child child = Start(program, std::move(args), in.read.get(), out.get(), dir.string());
+    run.status = Wait(child, longest);
   });
-  std::ifstream screens(outPath);
-  const std::string text((std::istreambuf_iterator<char>(screens)), std::istreambuf_iterator<char>());
+  std::ifstream written(outPath);
+  run.output.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+  return run;
+}
+
+// Seconds per cycle of the built tool doing n Get Status cycles on the link chosen ("0" UDP,
+// "1" serial): input piped ("0", then "1" and a key each cycle, then "0"), output to a file.
+double SampleCycles(const std::filesystem::path& dir, std::string_view link, int n) {
+  std::string input = std::string(link) + "\n";
+  for (int i = 0; i < n; ++i) input += "1\nk";
+  input += "0\n";
+  const ProgramRun run = RunPiped(SAMPLE_PROGRAM, {}, dir, input);
   int shown = 0;
-  for (std::size_t at = 0; (at = text.find(" Beacon Status", at)) != std::string::npos; ++at) ++shown;
-  if (status != 0 || shown != n) {
-    Fail("sample ended with " + std::to_string(status) + " after " + std::to_string(shown) +
+  for (std::size_t at = 0; (at = run.output.find(" Beacon Status", at)) != std::string::npos;
+       ++at) {
+    ++shown;
+  }
+  if (run.status != 0 || shown != n) {
+    Fail("sample ended with " + std::to_string(run.status) + " after " + std::to_string(shown) +
          " of " + std::to_string(n) + " status screens");
   }
-  return seconds / n;
+  return run.seconds / n;
+}
+
+// Seconds of one plcctl run with the arguments given, which must end with status 0 and one
+// JSON result that is "ok".
+double PlcctlRun(const std::filesystem::path& dir, std::vector<std::string> args,
+                 std::chrono::milliseconds longest = kLongestWait) {
+  args.insert(args.begin(), "--json");
+  const ProgramRun run = RunPiped(PLCCTL_PROGRAM, std::move(args), dir, {}, longest);
+  if (run.status != 0 || run.output.find("\"ok\":true") == std::string::npos) {
+    Fail("plcctl ended with " + std::to_string(run.status) + ": " + Tail(run.output));
+  }
+  return run.seconds;
 }
 
 struct Row {
@@ -433,9 +474,18 @@ Row RatioRow(std::string what, const Measured& m, double goal,
 Row WholeProgram(const Plan& plan, const UdpScene& scene) {
   // Both are programs of their own, each timed from its start to its end.
   const Measured m =
-      Interleave(plan.rounds, [&] { return SampleCycles(scene, plan.cycles); },
+      Interleave(plan.rounds, [&] { return SampleCycles(scene.scratch.Path(), "0", plan.cycles); },
                  [&] { return RawClientProgram(scene.port, plan.cycles); });
   return RatioRow("Get Status cycle: whole `sample`, piped / raw client program", m, 1.40, Micros);
+}
+
+Row PlcctlStatus(const Plan& plan, const UdpScene& scene) {
+  // Both are programs of their own making one exchange, each timed from its start to its end.
+  const Measured m =
+      Interleave(plan.starts, [&] { return PlcctlRun(scene.scratch.Path(), {"status"}); },
+                 [&] { return RawClientProgram(scene.port, 1); });
+  return RatioRow("Get Status, one run, start-up included: `plcctl status` / raw client program", m,
+                  1.30, Millis);
 }
 
 // The object's exchanges, and its heap allocations counted on this thread meanwhile.
@@ -520,6 +570,7 @@ struct SerialScene {
     const std::size_t at = startup.find("PORT=");
     if (at == std::string::npos) Fail("the emulator named no serial port: " + startup);
     port = startup.substr(at + 5, startup.find('\n', at) - at - 5);
+    std::ofstream(scratch.Path() / "sample.ini") << "[SERIAL]\nPORT=" << port << "\nRATE=115200\n";
     e2e::WriteFile(scratch.Path(), "image.bin",
                    e2e::FirmwareImage(plan.serialFirmwareBlocks * FW_BLOCK_SIZE));
   }
@@ -569,19 +620,21 @@ Row SerialStatus(const Plan& plan, const SerialScene& scene) {
           ratio <= 1.05};
 }
 
+// A serial Get Status that takes its answer at once, beside the tools' receive: its goal is a
+// time, not a ratio.
+Row PromptGoalRow(std::string what, const Measured& m) {
+  return {std::move(what), Millis(m.subject), Millis(m.baseline), m.ratio, {}, "≤ 5 ms",
+          m.subject <= kPromptGoalSeconds};
+}
+
 Row PromptSerialStatus(const Plan& plan, const SerialScene& scene) {
   const int n = plan.serialRoundExchanges;
   const Measured m =
       Interleave(plan.serialRounds, [&] { return SerialStatusExchanges<PromptSerialIf>(scene, n); },
                  [&] { return SerialStatusExchanges<C_ZANTO_EXTCMD_IF>(scene, n); });
-  constexpr double kGoalSeconds = 0.005;
-  return {"Serial Get Status over a pseudo-terminal: `PromptSerialIf` / the tools' receive",
-          Millis(m.subject),
-          Millis(m.baseline),
-          m.ratio,
-          {},
-          "≤ 5 ms",
-          m.subject <= kGoalSeconds};
+  return PromptGoalRow("Serial Get Status over a pseudo-terminal: `PromptSerialIf` / the tools' "
+                       "receive",
+                       m);
 }
 
 // Seconds of the firmware handler sending the scene's image through an object of the class
@@ -606,6 +659,52 @@ Row PromptSerialFirmware(const Plan& plan, const SerialScene& scene) {
   return RatioRow("Firmware transfer, " + std::to_string(plan.serialFirmwareBlocks) +
                       " blocks over a pseudo-terminal, no pause: `UpdateFirmware` through "
                       "`PromptSerialIf` / through the tools' receive",
+                  m, 0.20, Millis);
+}
+
+Row PlcctlSerialStatus(const Plan& plan, const SerialScene& scene) {
+  const std::filesystem::path& dir = scene.scratch.Path();
+  const int n = plan.serialRoundExchanges;
+  // Both programs make n Get Status exchanges in one run, so each spreads its start the same
+  // way; plcctl's samples are due 1 ms apart, which an exchange takes longer than.
+  const auto plcctl = [&] {
+    return PlcctlRun(dir, {"--link", "serial", "status", "--every", "0.001", "--count",
+                           std::to_string(n)}) /
+           n;
+  };
+  const Measured m =
+      Interleave(plan.serialRounds, plcctl, [&] { return SampleCycles(dir, "1", n); });
+  return PromptGoalRow(
+      "Serial Get Status over a pseudo-terminal, whole programs: `plcctl status` / `sample`", m);
+}
+
+// A whole program's firmware update less the pause after the last block, which both programs
+// make and which is no work of either.
+double WithoutThePause(double seconds) {
+  return seconds - static_cast<double>(commands::kWriteMemoryPauseMs) / 1000;
+}
+
+Row PlcctlSerialFirmware(const Plan& plan, const SerialScene& scene) {
+  const std::filesystem::path& dir = scene.scratch.Path();
+  // The tools' receive takes over 100 ms a block: the full image takes sample about 100 s.
+  const auto longest = kLongestWait + std::chrono::milliseconds(500) * plan.serialFirmwareBlocks;
+  const auto plcctl = [&] {
+    return WithoutThePause(
+        PlcctlRun(dir, {"--link", "serial", "firmware", "image.bin"}, longest));
+  };
+  const auto sample = [&] {
+    const ProgramRun run = RunPiped(SAMPLE_PROGRAM, {}, dir, "1\n4\nimage.bin\n0\n", longest);
+    if (run.status != 0 || run.output.find(" Success update firmware") == std::string::npos) {
+      Fail("sample's firmware update ended with " + std::to_string(run.status) + ": " +
+           Tail(run.output));
+    }
+    return WithoutThePause(run.seconds);
+  };
+  // One round each: the pauses alone take 20 s.
+  const Measured m = Interleave(1, plcctl, sample, false);
+  return RatioRow("Firmware update, " + std::to_string(plan.serialFirmwareBlocks) +
+                      " blocks over a pseudo-terminal, whole programs less the 10 s pause: "
+                      "`plcctl firmware` / `sample`",
                   m, 0.20, Millis);
 }
 
@@ -713,6 +812,8 @@ int main(int argc, char** argv) {
             [&] { return WholeProgram(plan, *scene); });
     Measure(rows, complete, "Get Status exchange, `C_ZANTO_EXTCMD_IF`",
             [&] { return ObjectExchange(plan, *scene, allocations); });
+    Measure(rows, complete, "Get Status, `plcctl status`",
+            [&] { return PlcctlStatus(plan, *scene); });
     Measure(rows, complete, "Emulator / echo server",
             [&] { return EmulatorAgainstEcho(plan, *scene); });
     Measure(rows, complete, "Firmware transfer", [&] { return FirmwareTransfer(plan, *scene); });
@@ -730,6 +831,10 @@ int main(int argc, char** argv) {
             [&] { return PromptSerialStatus(plan, *serial); });
     Measure(rows, complete, "Firmware transfer over a pseudo-terminal, `PromptSerialIf`",
             [&] { return PromptSerialFirmware(plan, *serial); });
+    Measure(rows, complete, "Serial Get Status, `plcctl status`",
+            [&] { return PlcctlSerialStatus(plan, *serial); });
+    Measure(rows, complete, "Firmware update over a pseudo-terminal, `plcctl firmware`",
+            [&] { return PlcctlSerialFirmware(plan, *serial); });
   }
   if (scene) {
     rows.push_back(allocations);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything, starts the adapter emulator on 127.0.0.2 and tours both tools against it.
+# Builds everything, starts the adapter emulator on 127.0.0.2, tours both tools against it and
+# shows the script tool once.
 #
 # On a terminal the keyboard is yours after a short tour of what to type; when standard input is
 # no terminal (CI, a pipe) every step of the tour is typed for you and the script ends with 0.
@@ -39,7 +40,8 @@ fi
 emulator="$build/sim/plc_adapter_emulator"
 sample="$build/sample/sample"
 tarvik="$build/tarvik/tarvik"
-for program in "$emulator" "$sample" "$tarvik"; do
+plcctl="$build/plcctl/plcctl"
+for program in "$emulator" "$sample" "$tarvik" "$plcctl"; do
   [ -x "$program" ] || { echo "demo.sh: no program $program" >&2; exit 1; }
 done
 
@@ -120,5 +122,19 @@ echo "      command line with \"done: \" and the line)"
 echo "   2  Restart: the emulator confirms; the tool pauses 8 s while the adapter restarts"
 echo "   0  Quit; the demo ends"
 run "$tarvik" 0 1 "show version" key 2 key 0
+echo
+echo "== plcctl, the script tool: one command per run, from the options and sample.ini, with an"
+echo "== exit status (0 done, 1 failed, 2 usage); --json gives the result as one JSON line."
+if [ -t 0 ]; then
+  echo "== Your turn: type what follows \"plcctl\" (e.g. --json status, identity 127.0.0.2,"
+  echo "== remote $remote, --help); an empty line goes on."
+  while read -r -e -p "plcctl " line && [ -n "$line" ]; do
+    read -r -a words <<<"$line"
+    "$plcctl" "${words[@]}" || echo "== exit status $?"
+  done
+else
+  echo "== Typed for you: plcctl --json status"
+  "$plcctl" --json status
+fi
 echo
 echo "== Done; the emulator stops now. Its options (other values, faults): $emulator --help"

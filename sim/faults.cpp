@@ -94,7 +94,10 @@ const FaultInfo kFaults[] = {
 
 // A command's key, or "all": none.
 std::optional<std::optional<std::uint16_t>> CommandOf(std::string_view key) {
-  if (key == "all") return std::optional<std::uint16_t>{};
+  // Made in place: g++ 12 at -O3 takes an empty inner optional copied in for uninitialised.
+  if (key == "all") {
+    return std::optional<std::optional<std::uint16_t>>(std::in_place, std::nullopt);
+  }
   const CommandInfo* command = FindCommand(key);
   if (command == nullptr) return std::nullopt;
   return std::optional<std::uint16_t>{command->base};

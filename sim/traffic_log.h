@@ -35,6 +35,7 @@ class TrafficLog {
     seen = received_.Total();
     return kept;
   }
+  // Each answer is counted just before it goes out: once a tool has it, it is counted.
   std::size_t AnswersSent() const {
     const std::lock_guard lock(mutex_);
     return answers_;

@@ -157,8 +157,10 @@ void UdpServer::Run() {
     auto reply = adapter_.Handle(std::span(datagram.bytes).subspan(kLeadingBytes));
     if (!reply) continue;
     if (reply->delay.count() > 0 && StopDuring(reply->delay)) return;
-    Send(*reply, datagram, ToEndpoint(local, port_));
+    // Counted before it goes out, not after: a tool that has the answer may look at the count
+    // at once, before this thread runs again.
     RecordAnswer();
+    Send(*reply, datagram, ToEndpoint(local, port_));
   }
 }
 

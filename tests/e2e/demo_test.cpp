@@ -1,7 +1,9 @@
 // scripts/demo.sh as CI runs it, with no terminal: every step of its tour is typed for it, every
 // command's screen appears, the one failure it shows is the one it explains, and its tour is the
-// one the README quotes.
+// one the README quotes; plcctl's JSON line follows.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <fstream>
@@ -85,6 +87,19 @@ TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
     if (found != std::string::npos) at = found;
   }
   EXPECT_EQ(Count(out, "\n Failure:"), 1u) << out;
+
+  // plcctl's one line, after tarvik's round, with the emulator's status.
+  const std::string typed = "== Typed for you: plcctl --json status\n";
+  const std::size_t line = out.find(typed);
+  ASSERT_NE(line, std::string::npos) << out;
+  EXPECT_GT(line, out.find("Now restarting...")) << "after tarvik";
+  const std::size_t from = line + typed.size();
+  const auto result = nlohmann::json::parse(out.substr(from, out.find('\n', from) - from));
+  EXPECT_EQ(result.at("adapter"), "127.0.0.2");
+  EXPECT_EQ(result.at("command"), "status");
+  EXPECT_EQ(result.at("ok"), true);
+  EXPECT_EQ(result.at("status").at("mode"), "master");
+  EXPECT_EQ(result.at("status").at("mac"), "00-11-22-33-44-55");
 }
 
 }  // namespace

@@ -21,58 +21,12 @@
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
+#include "tests/plcctl/plcctl_checks.h"
 
 namespace e2e {
 namespace {
 
 using nlohmann::json;
-
-struct Ran {
-  int status = -999;
-  std::string out;  // standard output
-  std::string err;  // standard error (the terminal)
-};
-
-std::vector<json> JsonLines(const std::string& out) {
-  std::vector<json> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
-  return lines;
-}
-
-// A terminal-mode adapter with values unlike the emulator's defaults, so every field shows
-// whether it was read from the answer.
-void SetTerminalProfile(sim::StatusProfile& s) {
-  SetStatusValues(s);
-  s.master = false;
-  s.authenticated = true;
-  s.mac = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
-  s.masterMac = {0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x00};
-}
-
-void ExpectStatusJson(const json& s) {
-  EXPECT_EQ(s.at("mode"), "terminal");
-  EXPECT_EQ(s.at("authenticated"), true);
-  EXPECT_EQ(s.at("mac"), "0a-0b-0c-0d-0e-0f");
-  EXPECT_EQ(s.at("master_mac"), "0a-0b-0c-0d-0e-00");
-  EXPECT_EQ(s.at("registered_info"), 2);
-  EXPECT_EQ(s.at("ether_linkup"), 1);
-  EXPECT_EQ(s.at("ether_spddpx"), 1000);
-  EXPECT_EQ(s.at("multiple_mode"), 3);
-  EXPECT_EQ(s.at("beacon_status"), 7);
-  EXPECT_EQ(s.at("main_version"), "MAIN 1.2.3");
-  EXPECT_EQ(s.at("boot_version"), "BOOT 0.9");
-}
-
-void ExpectCommon(const json& j, const std::string& adapter, const std::string& command,
-                  bool ok) {
-  EXPECT_EQ(j.at("adapter"), adapter);
-  EXPECT_EQ(j.at("command"), command);
-  EXPECT_EQ(j.at("ok"), ok);
-  const std::string time = j.at("time");
-  EXPECT_EQ(time.size(), 24u) << time;  // 2026-12-10T08:30:00.250Z
-  EXPECT_EQ(time.back(), 'Z') << time;
-}
 
 class Plcctl : public ::testing::TestWithParam<Link> {
  protected:
@@ -99,13 +53,7 @@ class Plcctl : public ::testing::TestWithParam<Link> {
 
   Ran Run(std::vector<std::string> args, std::chrono::milliseconds wait = 40s,
           bool withLink = true) const {
-    PtyProcess p(Options(std::move(args), withLink));
-    Ran ran;
-    const auto status = p.WaitExit(wait);
-    ran.status = status.value_or(-999);
-    ran.out = p.Output();
-    ran.err = p.TerminalOutput();
-    return ran;
+    return RunToEnd(Options(std::move(args), withLink), wait);
   }
 
   int NoAnswerCode() const { return GetParam() == Link::Udp ? 10009 : 10105; }
@@ -144,10 +92,7 @@ TEST_P(Plcctl, IdentityRemoteSystemCommandAndRestartAsJson) {
   ASSERT_EQ(identity.status, 0) << identity.err;
   const json id = JsonLines(identity.out).at(0);
   ExpectCommon(id, Adapter(), "identity", true);
-  EXPECT_EQ(id.at("identity"),
-            json({{"mac", "00-11-22-33-44-5f"}, {"ip", "192.168.0.10"},
-                  {"subnet_mask", "255.255.255.0"}, {"model", "PLC-MODEL-X"},
-                  {"command_version", 0x201}, {"option_flag", 0x80000008u}}));
+  EXPECT_EQ(id.at("identity"), kExampleIdentityJson);
   // The address typed travels in the request's data, first number first.
   const sim::Bytes request = scene_.adapter.Requests().back();
   EXPECT_EQ(sim::Bytes(request.begin() + frame::kHeaderSize, request.begin() + frame::kHeaderSize + 4), (sim::Bytes{192, 168, 0, 10}));

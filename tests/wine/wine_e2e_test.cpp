@@ -1,6 +1,7 @@
 // The Windows programs, cross-built, run under Wine as a technician types them, facing the
 // emulated adapter over loopback UDP (and over a pseudo-terminal that Wine maps as a COM port):
-// the cases the Linux programs pass, and the console events of Windows.
+// the cases the Linux programs pass, and the console events of Windows; and plcctl.exe as a
+// script runs it.
 //
 // Arrangement: standard input is a pseudo-terminal, which Wine turns into a console (Enter is a
 // carriage return there; a line feed does not end a line); standard output is a pipe, so what
@@ -26,16 +27,19 @@
 #include "extcmd/frame.h"
 #include "extcmd/serial_coding.h"
 #include "platform/posix/serial_speed.h"
+#include "plcctl/report.h"
 #include "tests/e2e/pipe_driver.h"
 #include "tests/e2e/piped_cases.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
+#include "tests/plcctl/plcctl_checks.h"
 
 namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 
 // Exit status of a Windows program ended by a console event (STATUS_CONTROL_C_EXIT,
 // 0xC000013A), as Wine hands it to Linux: its low byte.
@@ -431,12 +435,168 @@ INSTANTIATE_TEST_SUITE_P(Wine, WineSerialRate,
                                            WineRateCase{"Rate0", 0, 9600}),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// plcctl.exe as a script runs it, on both links: standard output a pipe (JSON Lines in CR LF
+// lines), standard error the terminal Wine makes its console. On the serial link the prompt
+// receive, which takes each byte as it comes, is what Wine's serial port can carry.
+class WinePlcctl : public WineTool, public ::testing::WithParamInterface<Link> {
+ protected:
+  WinePlcctl() : WineTool(WithSerialLine()) {}
+
+  void SetUp() override {
+    WineTool::SetUp();
+    if (IsSkipped() || GetParam() == Link::Udp) return;
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (prefix == nullptr || *prefix == '\0') GTEST_SKIP() << "WINEPREFIX names no Wine prefix";
+    // A name of its own, as with_emulator.sh gives one: tests run side by side in one prefix,
+    // and the pseudo-terminal's number is unique while the emulator holds it.
+    const std::string pts = scene_.serialServer->PortName();
+    comName_ = "COM" + std::to_string(100 + std::stoi(pts.substr(pts.find('/') + 1)));
+    comLink_ = fs::path(prefix) / "dosdevices" / ("com" + comName_.substr(3));
+    fs::remove(comLink_);
+    fs::create_symlink("/dev/" + pts, comLink_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!comLink_.empty()) fs::remove(comLink_, ignored);
+  }
+
+  std::string Adapter() const { return GetParam() == Link::Udp ? kAdapterAddress : comName_; }
+
+  PtyProcess::Options Plcctl(std::vector<std::string> args) const {
+    PtyProcess::Options o = Launch("plcctl/plcctl.exe");
+    if (GetParam() == Link::Serial) {
+      args.insert(args.begin(), {"--link", "serial", "--serial-port", comName_});
+    }
+    o.args.insert(o.args.end(), args.begin(), args.end());
+    return o;
+  }
+  Ran Run(std::vector<std::string> args, std::chrono::milliseconds wait = 60s) const {
+    return RunToEnd(Plcctl(std::move(args)), wait);
+  }
+
+  std::string comName_;
+  fs::path comLink_;
+};
+
+// Slow: the firmware update pauses 10 s after its last block.
+TEST_P(WinePlcctl, EveryCommandAnswersAsJson) {
+  const sim::Mac remote = {0x02, 0, 0, 0, 0, 0x01};
+  scene_.adapter.Configure([&](sim::AdapterProfile& p) {
+    SetTerminalProfile(p.status);
+    SetExampleIdentity(p.identity);
+    SetTerminalProfile(p.remotes[remote].status);
+    p.systemReplies["show version"] = "version 1.0\t\x01";
+  });
+  const Ran status = Run({"--json", "status"});
+  ASSERT_EQ(status.status, 0) << status.err;
+  const auto lines = JsonLines(status.out);
+  ASSERT_EQ(lines.size(), 1u) << status.out;
+  ExpectCommon(lines[0], Adapter(), "status", true);
+  ExpectStatusJson(lines[0].at("status"));
+
+  const Ran identity = Run({"--json", "identity", kExampleIdentityAddress});
+  ASSERT_EQ(identity.status, 0) << identity.err;
+  const json id = JsonLines(identity.out).at(0);
+  ExpectCommon(id, Adapter(), "identity", true);
+  EXPECT_EQ(id.at("identity"), kExampleIdentityJson);
+
+  const Ran relayed = Run({"--json", "remote", "02-00-00-00-00-01", "--wait", "25"});
+  ASSERT_EQ(relayed.status, 0) << relayed.err;
+  const json r = JsonLines(relayed.out).at(0);
+  ExpectCommon(r, Adapter(), "remote", true);
+  EXPECT_EQ(r.at("remote_mac"), "02-00-00-00-00-01");
+  ExpectStatusJson(r.at("status"));
+  EXPECT_EQ(scene_.adapter.Requests().back()[28 + 10], 25) << "waitTime";
+
+  const Ran system = Run({"--json", "system-command", "show", "version"});
+  ASSERT_EQ(system.status, 0) << system.err;
+  EXPECT_EQ(JsonLines(system.out).at(0).at("answer"), "version 1.0\t\x01");
+
+  const Ran restart = Run({"--json", "restart", "--no-wait"});
+  ASSERT_EQ(restart.status, 0) << restart.err;
+  ExpectCommon(JsonLines(restart.out).at(0), Adapter(), "restart", true);
+  EXPECT_EQ(JsonLines(restart.out).at(0).at("confirmed"), true);
+
+  const sim::Bytes image = FirmwareImage(2500);
+  WriteFile("image.bin", image);
+  const Ran firmware = Run({"--json", "firmware", "image.bin"});
+  ASSERT_EQ(firmware.status, 0) << firmware.err;
+  const json f = JsonLines(firmware.out).at(0);
+  ExpectCommon(f, Adapter(), "firmware", true);
+  EXPECT_EQ(f.at("blocks"), 3);
+  EXPECT_EQ(f.at("bytes"), 2500);
+  EXPECT_EQ(scene_.adapter.Images(), std::vector<sim::Bytes>{image});
+  EXPECT_TRUE(scene_.adapter.Violations().empty());
+
+  const Ran settings = Run({"--json", "settings"});
+  ASSERT_EQ(settings.status, 0) << settings.err;
+  const json s = JsonLines(settings.out).at(0);
+  EXPECT_EQ(s.at("link"), GetParam() == Link::Udp ? "udp" : "serial");
+  EXPECT_EQ(s.at("ip"), kAdapterAddress);
+  EXPECT_EQ(s.at("port"), scene_.port);
+  EXPECT_EQ(s.at("serial_port"),
+            GetParam() == Link::Udp ? scene_.serialServer->PortName() : comName_);
+  EXPECT_EQ(scene_.adapter.RequestCount(), 8u) << "settings sends nothing";
+}
+
+// The human form: the tool's labels, in CR LF lines.
+TEST_P(WinePlcctl, StatusInTheHumanForm) {
+  scene_.adapter.Configure([](sim::AdapterProfile& p) { SetTerminalProfile(p.status); });
+  const Ran ran = Run({"status"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(ran.out, Crlf(" Mode ................... Terminal(authenticated)\n"
+                          " MAC Address ............ 0a-0b-0c-0d-0e-0f\n"
+                          " Master MAC Address ..... 0a-0b-0c-0d-0e-00\n" +
+                          kStatusValueLines));
+}
+
+TEST_P(WinePlcctl, AFailureEndsWithStatusOneAndAUsageErrorWithTwo) {
+  scene_.adapter.AddFault({sim::FaultKind::Result, CMD_GET_STATUS, 5});
+  const Ran refused = Run({"--json", "status"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+  const json j = JsonLines(refused.out).at(0);
+  ExpectCommon(j, Adapter(), "status", false);
+  EXPECT_EQ(j.at("code"), 10207);
+  EXPECT_EQ(j.at("result"), 5);
+  EXPECT_EQ(j.at("message"), plcctl::FailureText(10207));
+  EXPECT_NE(refused.err.find("plcctl: " + Adapter() + ": status: Failure:10207: "),
+            std::string::npos) << refused.err;
+  const std::size_t sent = scene_.adapter.RequestCount();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"frobnicate"}, {"remote", "00:11:22-33:44:55"}}) {
+    const Ran usage = Run(args);
+    EXPECT_EQ(usage.status, 2) << usage.err;
+    EXPECT_EQ(usage.out, "");
+    EXPECT_NE(usage.err.find("plcctl: "), std::string::npos) << usage.err;
+  }
+  EXPECT_EQ(scene_.adapter.RequestCount(), sent) << "a usage error sends nothing";
+}
+
+// Ctrl-C (a console event under Wine) ends the answer wait at once; plcctl then ends as on
+// Linux, with 128 + SIGINT, not with the system's STATUS_CONTROL_C_EXIT.
+TEST_P(WinePlcctl, CtrlCDuringTheAnswerWaitEndsTheRun) {
+  scene_.adapter.AddFault({sim::FaultKind::NoAnswer, std::nullopt});
+  PtyProcess p(Plcctl({"--timeout", "30000", "status"}));
+  for (int i = 0; i < 3000 && scene_.adapter.RequestCount() == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(scene_.adapter.RequestCount(), 1u) << p.TerminalOutput();
+  const auto signalled = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(p.Pid(), SIGINT), 0);
+  EXPECT_EQ(p.WaitExit(5s), 128 + SIGINT) << p.TerminalOutput();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+  EXPECT_EQ(p.Output(), "") << "no result for a command cut short";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WinePlcctl, ::testing::Values(Link::Udp, Link::Serial),
+                         [](const auto& test) { return LinkName(test.param); });
+
 // What Wine cannot show, each with the reason (the README lists them too).
 TEST(WineCannotShow, SerialReceive) {
   GTEST_SKIP() << "Wine never reports EV_RXFLAG on a pseudo-terminal (and ends every pending "
                   "WaitCommEvent there at once), so the tools' serial receive is not exercised "
                   "(PromptSerialIf's, which reads each byte as it comes, is: "
-                  "win32_serial_link_tests)";
+                  "win32_serial_link_tests, and plcctl.exe's WinePlcctl/Serial)";
 }
 
 TEST(WineCannotShow, FreeRateOnAPseudoTerminal) {
