@@ -40,8 +40,8 @@
 #include "sample/handlers.h"
 #include "tests/e2e/scene.h"
 #include "tests/heap/heap_count.h"
-#include "tests/toolkit/process.h"
 #include "tests/texts.h"
+#include "tests/toolkit/process.h"
 
 namespace {
 
@@ -197,7 +197,8 @@ class RawClient {
                reinterpret_cast<const sockaddr*>(&to_), sizeof to_) < 0) {
       FailCall("sendto");
     }
-    const ssize_t got = recvfrom(socket_.get(), answer_.data(), answer_.size(), 0, nullptr, nullptr);
+    const ssize_t got =
+        recvfrom(socket_.get(), answer_.data(), answer_.size(), 0, nullptr, nullptr);
     if (got <= 0) FailCall("no answer");
     return {answer_.data(), static_cast<std::size_t>(got)};
   }
@@ -284,7 +285,8 @@ std::uint8_t ResultOf(std::span<const std::uint8_t> answer) {
 // screen would be, and pauses that return at once (the fixed pauses are no work of the tool's).
 class NoPauseStreams final : public console::ConsoleStreams {
  public:
-  explicit NoPauseStreams(std::string input) : input_(std::move(input)), out_(toolkit::OpenNull()) {}
+  explicit NoPauseStreams(std::string input)
+      : input_(std::move(input)), out_(toolkit::OpenNull()) {}
   bool InputIsTerminal() override { return false; }
   std::size_t ReadInput(std::span<char> dest) override {
     const std::size_t n = std::min(dest.size(), input_.size() - taken_);
@@ -329,7 +331,8 @@ class OpenLink {
 struct UdpScene {
   UdpScene()
       : port(e2e::FreeUdpPort()),
-        emulator({"--address", kAdapterAddress, "--port", std::to_string(port)}, "(Ctrl-C stops it)\n"),
+        emulator({"--address", kAdapterAddress, "--port", std::to_string(port)},
+                 "(Ctrl-C stops it)\n"),
         statusRequest(GetStatusDatagram()),
         image(e2e::FirmwareImage(FW_IMAGE_MAX)),
         imagePath((scratch.Path() / "image.bin").string()),
@@ -371,9 +374,9 @@ double RawClientProgram(std::uint16_t port, int n) {
   const UniqueFd null = toolkit::OpenNull();
   int status = -1;
   const double seconds = SecondsOf([&] {
-    toolkit::Child client = Start("/proc/self/exe",
-                                  {std::string(kRawClientOption), std::to_string(port), std::to_string(n)},
-                                  null.get(), null.get());
+    toolkit::Child client = Start(
+        "/proc/self/exe", {std::string(kRawClientOption), std::to_string(port), std::to_string(n)},
+        null.get(), null.get());
     status = Wait(client);
   });
   if (status != 0) Fail("the raw client program ended with " + std::to_string(status));
@@ -473,17 +476,17 @@ Row RatioRow(std::string what, const Measured& m, double goal,
 
 Row WholeProgram(const Plan& plan, const UdpScene& scene) {
   // Both are programs of their own, each timed from its start to its end.
-  const Measured m =
-      Interleave(plan.rounds, [&] { return SampleCycles(scene.scratch.Path(), "0", plan.cycles); },
-                 [&] { return RawClientProgram(scene.port, plan.cycles); });
+  const Measured m = Interleave(
+      plan.rounds, [&] { return SampleCycles(scene.scratch.Path(), "0", plan.cycles); },
+      [&] { return RawClientProgram(scene.port, plan.cycles); });
   return RatioRow("Get Status cycle: whole `sample`, piped / raw client program", m, 1.40, Micros);
 }
 
 Row PlcctlStatus(const Plan& plan, const UdpScene& scene) {
   // Both are programs of their own making one exchange, each timed from its start to its end.
-  const Measured m =
-      Interleave(plan.starts, [&] { return PlcctlRun(scene.scratch.Path(), {"status"}); },
-                 [&] { return RawClientProgram(scene.port, 1); });
+  const Measured m = Interleave(
+      plan.starts, [&] { return PlcctlRun(scene.scratch.Path(), {"status"}); },
+      [&] { return RawClientProgram(scene.port, 1); });
   return RatioRow("Get Status, one run, start-up included: `plcctl status` / raw client program", m,
                   1.30, Millis);
 }
@@ -506,8 +509,9 @@ Row ObjectExchange(const Plan& plan, const UdpScene& scene, Row& allocationsRow)
     exchanges += plan.exchanges;
     return seconds / plan.exchanges;
   };
-  const Measured m = Interleave(
-      plan.rounds, object, [&] { return RawStatus(scene.port, scene.statusRequest, plan.exchanges); });
+  const Measured m = Interleave(plan.rounds, object, [&] {
+    return RawStatus(scene.port, scene.statusRequest, plan.exchanges);
+  });
   const double perExchange = static_cast<double>(allocations) / static_cast<double>(exchanges);
   allocationsRow = {"Heap allocations per UDP exchange (object, this thread)",
                     Format("%g", perExchange),
@@ -555,9 +559,10 @@ Row FirmwareTransfer(const Plan& plan, const UdpScene& scene) {
     });
   };
   const Measured m = Interleave(plan.rounds, handler, raw);
-  return RatioRow("Firmware transfer, 832 blocks over UDP, no pause: `UpdateFirmware` / raw "
-                  "ping-pongs",
-                  m, 1.15, Millis);
+  return RatioRow(
+      "Firmware transfer, 832 blocks over UDP, no pause: `UpdateFirmware` / raw "
+      "ping-pongs",
+      m, 1.15, Millis);
 }
 
 // The serial rows' scene: the emulator program on a pseudo-terminal of its own, and a scratch
@@ -623,18 +628,24 @@ Row SerialStatus(const Plan& plan, const SerialScene& scene) {
 // A serial Get Status that takes its answer at once, beside the tools' receive: its goal is a
 // time, not a ratio.
 Row PromptGoalRow(std::string what, const Measured& m) {
-  return {std::move(what), Millis(m.subject), Millis(m.baseline), m.ratio, {}, "≤ 5 ms",
+  return {std::move(what),
+          Millis(m.subject),
+          Millis(m.baseline),
+          m.ratio,
+          {},
+          "≤ 5 ms",
           m.subject <= kPromptGoalSeconds};
 }
 
 Row PromptSerialStatus(const Plan& plan, const SerialScene& scene) {
   const int n = plan.serialRoundExchanges;
-  const Measured m =
-      Interleave(plan.serialRounds, [&] { return SerialStatusExchanges<PromptSerialIf>(scene, n); },
-                 [&] { return SerialStatusExchanges<C_ZANTO_EXTCMD_IF>(scene, n); });
-  return PromptGoalRow("Serial Get Status over a pseudo-terminal: `PromptSerialIf` / the tools' "
-                       "receive",
-                       m);
+  const Measured m = Interleave(
+      plan.serialRounds, [&] { return SerialStatusExchanges<PromptSerialIf>(scene, n); },
+      [&] { return SerialStatusExchanges<C_ZANTO_EXTCMD_IF>(scene, n); });
+  return PromptGoalRow(
+      "Serial Get Status over a pseudo-terminal: `PromptSerialIf` / the tools' "
+      "receive",
+      m);
 }
 
 // Seconds of the firmware handler sending the scene's image through an object of the class
@@ -689,8 +700,7 @@ Row PlcctlSerialFirmware(const Plan& plan, const SerialScene& scene) {
   // The tools' receive takes over 100 ms a block: the full image takes sample about 100 s.
   const auto longest = kLongestWait + std::chrono::milliseconds(500) * plan.serialFirmwareBlocks;
   const auto plcctl = [&] {
-    return WithoutThePause(
-        PlcctlRun(dir, {"--link", "serial", "firmware", "image.bin"}, longest));
+    return WithoutThePause(PlcctlRun(dir, {"--link", "serial", "firmware", "image.bin"}, longest));
   };
   const auto sample = [&] {
     const ProgramRun run = RunPiped(SAMPLE_PROGRAM, {}, dir, "1\n4\nimage.bin\n0\n", longest);
@@ -715,7 +725,8 @@ Row StartToPrompt(const Plan& plan, const UdpScene& scene) {
     toolkit::Inbound output(std::move(out.read));
     toolkit::Child tool;
     const double seconds = SecondsOf([&] {
-      tool = Start(SAMPLE_PROGRAM, {}, in.read.get(), out.write.get(), scene.scratch.Path().string());
+      tool =
+          Start(SAMPLE_PROGRAM, {}, in.read.get(), out.write.get(), scene.scratch.Path().string());
       out.write.reset();
       ReadUntil(output, kLinkPrompt);
     });
@@ -791,10 +802,11 @@ int main(int argc, char** argv) {
   // A closed output or a finished echo child must not end the bench by a signal.
   signal(SIGPIPE, SIG_IGN);
   const Plan& plan = shortRun ? kShortPlan : kFullPlan;
-  std::printf("perf_table%s: %d rounds of %d cycles / %d exchanges, %d serial exchanges, %d "
-              "starts; load average %s at start\n\n",
-              shortRun ? " --short" : "", plan.rounds, plan.cycles, plan.exchanges,
-              plan.serialExchanges, plan.starts, LoadAverage().c_str());
+  std::printf(
+      "perf_table%s: %d rounds of %d cycles / %d exchanges, %d serial exchanges, %d "
+      "starts; load average %s at start\n\n",
+      shortRun ? " --short" : "", plan.rounds, plan.cycles, plan.exchanges, plan.serialExchanges,
+      plan.starts, LoadAverage().c_str());
   std::fflush(stdout);
 
   std::vector<Row> rows;
@@ -838,7 +850,8 @@ int main(int argc, char** argv) {
   }
   if (scene) {
     rows.push_back(allocations);
-    Measure(rows, complete, "Start to the link prompt", [&] { return StartToPrompt(plan, *scene); });
+    Measure(rows, complete, "Start to the link prompt",
+            [&] { return StartToPrompt(plan, *scene); });
   }
   PrintTable(rows);
   std::printf("\nLoad average %s at the end. Ratios are medians of the rounds' ratios.\n",

@@ -25,7 +25,8 @@ LinkConfig ReadLinkConfig(const IniFile& ini, bool lineFormatKeys) {
   c.arp = ini.GetInt("ETHERNET", "ARP", 0);
   if (c.arp == 1) {
     c.mac = ini.GetString("ETHERNET", "MAC", "-", 12);
-    if (!c.mac.empty()) HexToBytes(c.mac.c_str(), static_cast<int>(c.mac.size()), c.macBytes.data());
+    if (!c.mac.empty())
+      HexToBytes(c.mac.c_str(), static_cast<int>(c.mac.size()), c.macBytes.data());
   }
   return c;
 }

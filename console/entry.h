@@ -21,11 +21,11 @@ struct LinkConfig {
   int dataBits = 8;        // "SERIAL" "DATABIT", "PARITY", "STOPBIT" (command tool only)
   int parity = 0;
   int stopBits = 0;
-  std::string ip;                 // "ETHERNET" "IP", at most 15 characters
-  std::uint16_t etherPort = 0;    // "ETHERNET" "PORT"
-  std::string hostIp;             // "ETHERNET" "HOST_IP", at most 15 characters
-  int arp = 0;                    // "ETHERNET" "ARP"
-  std::string mac;                // "ETHERNET" "MAC", read only when ARP is 1
+  std::string ip;                          // "ETHERNET" "IP", at most 15 characters
+  std::uint16_t etherPort = 0;             // "ETHERNET" "PORT"
+  std::string hostIp;                      // "ETHERNET" "HOST_IP", at most 15 characters
+  int arp = 0;                             // "ETHERNET" "ARP"
+  std::string mac;                         // "ETHERNET" "MAC", read only when ARP is 1
   std::array<std::uint8_t, 6> macBytes{};  // from mac; bytes it does not give stay 0
 };
 

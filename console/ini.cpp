@@ -108,8 +108,7 @@ IniFile IniFile::Parse(std::string_view text) {
   return ini;
 }
 
-bool IniFile::Find(std::string_view section, std::string_view key,
-                   std::string_view& value) const {
+bool IniFile::Find(std::string_view section, std::string_view key, std::string_view& value) const {
   // Only the first section of a name is consulted, as the system's profile reader does.
   const auto s = std::find_if(sections_.begin(), sections_.end(),
                               [&](const Section& x) { return SameName(x.name, section); });

@@ -36,8 +36,7 @@ class IniFile {
     std::vector<std::pair<std::string, std::string>> keys;
   };
   // The value as stored, without matching quotes around it; false when the key is missing.
-  bool Find(std::string_view section, std::string_view key,
-                               std::string_view& value) const;
+  bool Find(std::string_view section, std::string_view key, std::string_view& value) const;
   std::vector<Section> sections_;
 };
 

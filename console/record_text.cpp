@@ -1,8 +1,8 @@
 // The status and identity print-outs, line by line.
 #include "console/record_text.h"
 
-#include <cstdarg>
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 namespace console {

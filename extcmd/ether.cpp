@@ -37,8 +37,7 @@ int C_ZANTO_EXTCMD_IF::OpenEther(const char* hostIp, const char* targetIp, std::
   } else {
     char hostName[128] = {};
     std::vector<std::uint32_t> addresses;
-    if (!plat::GetHostName(hostName, sizeof hostName) ||
-        !plat::ResolveIpv4(hostName, addresses)) {
+    if (!plat::GetHostName(hostName, sizeof hostName) || !plat::ResolveIpv4(hostName, addresses)) {
       plat::NetCleanup();
       return 0;  // no code of its own: the earlier one stays for the report
     }

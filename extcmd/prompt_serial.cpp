@@ -18,8 +18,8 @@ int PromptSerialIf::SerialRecv() {
   plat::ArmSerialEvent(m_hComm);
   // A limit of 0 or less has passed before any answer can come, as the base class has it; a
   // request to end cuts the wait short like a time-out, and the run then ends without reporting.
-  if (m_nTimeout <= 0 || plat::WaitForSerialEvent(m_hComm, m_ReadOverlapped, m_nTimeout) !=
-                             plat::WaitResult::Ready) {
+  if (m_nTimeout <= 0 ||
+      plat::WaitForSerialEvent(m_hComm, m_ReadOverlapped, m_nTimeout) != plat::WaitResult::Ready) {
     m_nError = ERR_SERIAL_TIMEOUT;
     return 0;
   }

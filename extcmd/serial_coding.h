@@ -51,8 +51,7 @@ struct Unescaped {
 Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest);
 // The same for line bytes taken in several blocks: the flag comes in as `escaped` and goes out
 // there, so the blocks one after the other store what Unescape stores for all of them at once.
-Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest,
-                   bool& escaped);
+Unescaped Unescape(std::span<const std::uint8_t> line, std::span<std::uint8_t> dest, bool& escaped);
 
 // The receive clears this much of the frame buffer before it waits; every answer of the tools
 // fits in it.

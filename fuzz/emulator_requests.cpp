@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   sim::Adapter adapter;
   const auto reply = adapter.Handle(request);
-  if (reply && (reply->frame.size() < frame::kHeaderSize || reply->frame.size() > EXTCMD_BUFFER_SIZE - frame::kDatagramLead)) {
+  if (reply && (reply->frame.size() < frame::kHeaderSize ||
+                reply->frame.size() > EXTCMD_BUFFER_SIZE - frame::kDatagramLead)) {
     std::abort();
   }
   return 0;

@@ -7,8 +7,7 @@
 #include "console/ini.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const console::IniFile ini =
-      console::IniFile::Parse({reinterpret_cast<const char*>(data), size});
+  const console::IniFile ini = console::IniFile::Parse({reinterpret_cast<const char*>(data), size});
   for (const bool lineFormatKeys : {false, true}) {
     const console::LinkConfig c = console::ReadLinkConfig(ini, lineFormatKeys);
     if (c.serialPort.size() > 7 || c.ip.size() > 15 || c.hostIp.size() > 15 || c.mac.size() > 12) {

@@ -19,8 +19,8 @@ namespace {
 // a frame, so the checks behind the preamble are reached too.
 std::vector<std::uint8_t> Generate(std::mt19937& rng) {
   static constexpr std::size_t kSizes[] = {0, 1, 8, 30, 64, 200, 1100, 4200};
-  std::vector<std::uint8_t> input(std::uniform_int_distribution<std::size_t>(
-      0, kSizes[rng() % std::size(kSizes)])(rng));
+  std::vector<std::uint8_t> input(
+      std::uniform_int_distribution<std::size_t>(0, kSizes[rng() % std::size(kSizes)])(rng));
   // Bytes from a small alphabet that matters on the wire, or any byte.
   static constexpr std::uint8_t kSpecial[] = {0x00, 0xFF, 0xA2, 0xA3, 0xAA, 0xAB, 0x03, 0x01};
   // A quarter of the inputs hold no zero byte, so texts run to the end of what they are in.

@@ -43,7 +43,8 @@ SocketHandle UdpSocket();
 void SetSocketOption(SocketHandle socket, SockOpt option, int value);
 BindResult Bind(SocketHandle socket, const Ipv4SockAddr& local);
 // Bytes sent, or -1.
-long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size, const Ipv4SockAddr& to);
+long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size,
+            const Ipv4SockAddr& to);
 // Bytes of one datagram received from any sender, waiting at most timeoutMs (0 or less: no
 // limit) for it to come; -1 on time-out, failure, a datagram that does not fit the buffer (it is
 // never silently cut short), or a request to end that came first. The caller has set

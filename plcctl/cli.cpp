@@ -10,9 +10,9 @@
 
 #include "console/console.h"
 #include "console/ini.h"
-#include "plcctl/invocation.h"
 #include "platform/console_io.h"
 #include "platform/net.h"
+#include "plcctl/invocation.h"
 
 namespace plcctl {
 namespace {
@@ -129,8 +129,8 @@ void SettleLink(const Given& g, CLI::App& app, Invocation& inv) {
 // What the command takes beside the link: its time-out and its own arguments, checked.
 void SettleCommand(const Given& g, const Commands& c, Invocation& inv) {
   const bool commandTool = c.systemCommand->parsed() || c.restart->parsed();
-  inv.timeoutMs = g.timeout.value_or(commandTool ? commands::kTarvikTimeoutMs
-                                                 : commands::kSampleTimeoutMs);
+  inv.timeoutMs =
+      g.timeout.value_or(commandTool ? commands::kTarvikTimeoutMs : commands::kSampleTimeoutMs);
   if (c.identity->parsed()) CheckAddress(inv.identityAddress, "the address");
   if (c.remote->parsed()) inv.remoteMac = MacOf(g.remoteMac, "MAC");
   if (c.firmware->parsed()) {
@@ -158,11 +158,13 @@ void Settle(const Given& g, const Commands& c, CLI::App& app, Invocation& inv) {
 }
 
 std::string CommandOf(const Commands& c, Command& command) {
-  const std::pair<CLI::App*, Command> all[] = {
-      {c.status, Command::Status},   {c.identity, Command::Identity},
-      {c.remote, Command::Remote},   {c.firmware, Command::Firmware},
-      {c.systemCommand, Command::SystemCommand}, {c.restart, Command::Restart},
-      {c.settings, Command::Settings}};
+  const std::pair<CLI::App*, Command> all[] = {{c.status, Command::Status},
+                                               {c.identity, Command::Identity},
+                                               {c.remote, Command::Remote},
+                                               {c.firmware, Command::Firmware},
+                                               {c.systemCommand, Command::SystemCommand},
+                                               {c.restart, Command::Restart},
+                                               {c.settings, Command::Settings}};
   for (const auto& [app, which] : all) {
     if (app->parsed()) {
       command = which;
@@ -195,8 +197,8 @@ bool IsIpv4(const std::string& text) {
     const std::string_view part(text.data() + at, dot - at);
     unsigned value = 0;
     const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (part.empty() || part.size() > 3 || error != std::errc() || end != part.data() + part.size() ||
-        value > 255) {
+    if (part.empty() || part.size() > 3 || error != std::errc() ||
+        end != part.data() + part.size() || value > 255) {
       return false;
     }
     ++parts;
@@ -230,10 +232,11 @@ std::optional<commands::Mac> ParseMac(const std::string& text) {
 }
 
 Parsed Parse(int argc, const char* const* argv) {
-  CLI::App app{"Runs one command at powerline adapters, for scripts: plcctl [OPTIONS] COMMAND "
-               "[ARGUMENTS]. Settings come from sample.ini as the interactive tools read it; "
-               "each option overrides the key it names.",
-               "plcctl"};
+  CLI::App app{
+      "Runs one command at powerline adapters, for scripts: plcctl [OPTIONS] COMMAND "
+      "[ARGUMENTS]. Settings come from sample.ini as the interactive tools read it; "
+      "each option overrides the key it names.",
+      "plcctl"};
   app.set_version_flag("--version", std::string("plcctl ") + PLC_VERSION);
   app.require_subcommand(1, 1);
   app.fallthrough();
@@ -255,8 +258,9 @@ Parsed Parse(int argc, const char* const* argv) {
       ->check(CLI::IsMember({"none", "odd", "even", "mark", "space"}));
   app.add_option("--stop-bits", g.stopBits, "1, 1.5 or 2 (STOPBIT)")
       ->check(CLI::IsMember({"1", "1.5", "2"}));
-  app.add_option("--timeout", g.timeout, "answer time-out in ms (5000; 10000 for "
-                                         "system-command and restart)")
+  app.add_option("--timeout", g.timeout,
+                 "answer time-out in ms (5000; 10000 for "
+                 "system-command and restart)")
       ->check(CLI::Range(1, 0x7FFFFFFF));
   app.add_flag("--json", inv.json, "results as JSON Lines on standard output");
   app.add_flag("--quiet", inv.quiet, "print nothing but failures");
@@ -266,8 +270,7 @@ Parsed Parse(int argc, const char* const* argv) {
   c.status = app.add_subcommand("status", "Get Status of the adapter");
   c.status->add_option("--every", inv.everySeconds, "one Get Status each SECONDS")
       ->check(CLI::PositiveNumber);
-  c.status->add_option("--count", inv.count, "with --every: this many")
-      ->check(CLI::PositiveNumber);
+  c.status->add_option("--count", inv.count, "with --every: this many")->check(CLI::PositiveNumber);
   c.identity = app.add_subcommand("identity", "PLC Info Resolution for an IPv4 address");
   c.identity->add_option("IPV4", inv.identityAddress, "the address")->required();
   c.remote = app.add_subcommand("remote", "Get Status of another adapter through the relay");

@@ -36,12 +36,12 @@ struct Invocation {
   std::string capture;  // pcap file, or empty
 
   // The command's arguments.
-  std::string identityAddress;        // identity: the IPv4 text
-  commands::Mac remoteMac{};          // remote
-  std::uint16_t waitTime = 10;        // remote, in 100 ms steps
-  std::vector<std::uint8_t> image;    // firmware: the file's bytes, read before anything is sent
-  std::string systemLine;             // system-command: the words joined by blanks
-  bool noWait = false;                // restart
+  std::string identityAddress;         // identity: the IPv4 text
+  commands::Mac remoteMac{};           // remote
+  std::uint16_t waitTime = 10;         // remote, in 100 ms steps
+  std::vector<std::uint8_t> image;     // firmware: the file's bytes, read before anything is sent
+  std::string systemLine;              // system-command: the words joined by blanks
+  bool noWait = false;                 // restart
   std::optional<double> everySeconds;  // status --every
   std::optional<long> count;           // status --count
 

@@ -25,8 +25,8 @@ pcap::Endpoint EndpointOf(std::uint32_t networkOrderAddress, std::uint16_t netwo
 
 // The frame body (with its checksum) at the start of the buffer, when it lies inside it.
 std::span<const std::uint8_t> SerialBody(const std::uint8_t* buffer) {
-  const std::size_t length = frame::kFrameLengthBase +
-                             frame::Get16(buffer + frame::kOffFrameLength) + kChecksumSize;
+  const std::size_t length =
+      frame::kFrameLengthBase + frame::Get16(buffer + frame::kOffFrameLength) + kChecksumSize;
   if (length > EXTCMD_BUFFER_SIZE) return {};
   return {buffer, length};
 }
@@ -43,8 +43,8 @@ pcap::Endpoint PlcctlLink::Adapter() const { return EndpointOf(m_DestAddr.addr, 
 int PlcctlLink::EtherSend() {
   const int sent = PlcctlLinkBase::EtherSend();
   if (sent && capture_ != nullptr) {
-    const std::size_t length = frame::Get16(m_pFrame + frame::kOffFrameLength) +
-                               kDatagramOverFrameLength;
+    const std::size_t length =
+        frame::Get16(m_pFrame + frame::kOffFrameLength) + kDatagramOverFrameLength;
     capture_->Datagram(local_, Adapter(), {m_Buffer, length});
   }
   return sent;

@@ -23,8 +23,8 @@ std::string ProgressLine::Line(std::size_t done, std::size_t blocks, std::size_t
   const double seconds = std::chrono::duration<double>(elapsed).count();
   if (done > 0 && seconds > 0) {
     const double perSecond = static_cast<double>(bytes) / seconds;
-    const double leftSeconds = seconds *
-                               static_cast<double>(blocks - done) / static_cast<double>(done);
+    const double leftSeconds =
+        seconds * static_cast<double>(blocks - done) / static_cast<double>(done);
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
                   ", %.0f bytes/s, %.0f s left", perSecond, leftSeconds);
   }

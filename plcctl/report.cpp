@@ -26,9 +26,7 @@ std::string Address(const std::array<std::uint8_t, 4>& a) {
 }
 
 // The adapter's texts may hold any byte: invalid UTF-8 becomes U+FFFD, control bytes escapes.
-std::string Dump(const Json& j) {
-  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 }  // namespace
 
@@ -71,7 +69,6 @@ std::string OneLine(const std::string& recordText) {
 }
 
 Json Reporter::StatusJson(const commands::StatusRecord& s) {
-
   return {{"mode", s.master ? "master" : "terminal"},
           {"authenticated", s.master ? Json(nullptr) : Json(s.authenticated)},
           {"mac", console::MacText(s.mac)},
@@ -104,8 +101,7 @@ void Reporter::Emit(const Result& r) {
     plat::WriteErrorOutput(line + "\n");
   }
   if (inv_.json) {
-    Json j = {
-        {"adapter", r.adapter}, {"command", inv_.commandName}, {"ok", r.ok}, {"time", time}};
+    Json j = {{"adapter", r.adapter}, {"command", inv_.commandName}, {"ok", r.ok}, {"time", time}};
     if (!r.ok) {
       j["code"] = r.failure.code;
       j["result"] = r.failure.Refused() ? Json(r.failure.result) : Json();

@@ -30,10 +30,10 @@ std::string OneLine(const std::string& recordText);
 struct Result {
   std::string adapter;
   bool ok = true;
-  commands::Failure failure;   // when !ok
-  Json fields;       // the command's own JSON fields
-  std::string text;            // human form, the whole record ("" for none)
-  std::string line;            // human form in one line, for several adapters and samples
+  commands::Failure failure;  // when !ok
+  Json fields;                // the command's own JSON fields
+  std::string text;           // human form, the whole record ("" for none)
+  std::string line;           // human form in one line, for several adapters and samples
 };
 
 class Reporter {

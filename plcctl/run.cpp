@@ -8,15 +8,15 @@
 
 #include "console/record_text.h"
 #include "extcmd/commands.h"
-#include "plcctl/invocation.h"
-#include "plcctl/link.h"
-#include "plcctl/progress.h"
-#include "plcctl/report.h"
 #include "platform/clock.h"
 #include "platform/console_io.h"
 #include "platform/net.h"
 #include "platform/termination.h"
 #include "platform/wait.h"
+#include "plcctl/invocation.h"
+#include "plcctl/link.h"
+#include "plcctl/progress.h"
+#include "plcctl/report.h"
 
 namespace plcctl {
 namespace {
@@ -135,9 +135,8 @@ class CommandRun {
     if (const auto* failed = std::get_if<commands::FirmwareFailure>(&sent)) {
       progress.Done();
       r = Failed(failed->failure);
-      r.fields = {{"blocks", failed->sent.blocks},
-                  {"bytes", failed->sent.bytes},
-                  {"block", failed->block}};
+      r.fields = {
+          {"blocks", failed->sent.blocks}, {"bytes", failed->sent.bytes}, {"block", failed->block}};
       return r;
     }
     const auto& done = std::get<commands::FirmwareSent>(sent);
@@ -146,8 +145,8 @@ class CommandRun {
     progress.Done();
     if (!paused) return {};  // stopped: the run ends without a result
     r.fields = {{"blocks", done.blocks}, {"bytes", done.bytes}};
-    r.text = "firmware: " + std::to_string(done.blocks) + " blocks, " +
-             std::to_string(done.bytes) + " bytes accepted\n";
+    r.text = "firmware: " + std::to_string(done.blocks) + " blocks, " + std::to_string(done.bytes) +
+             " bytes accepted\n";
     r.line = r.text.substr(0, r.text.size() - 1);
     return r;
   }
@@ -242,7 +241,8 @@ int RunCommand(const Invocation& inv, Reporter& reporter) {
   PlcctlLink link(inv.timeoutMs);
   if (capture) {
     pcap::Endpoint local;
-    const std::uint32_t host = inv.config.hostIp.empty() ? 0 : plat::InetAddr(inv.config.hostIp.c_str());
+    const std::uint32_t host =
+        inv.config.hostIp.empty() ? 0 : plat::InetAddr(inv.config.hostIp.c_str());
     std::memcpy(local.address.data(), &host, local.address.size());
     local.port = inv.config.etherPort;
     link.RecordTo(&*capture, local);
@@ -276,8 +276,8 @@ int Main(int argc, const char* const* argv) {
     if (!parsed.invocation) return parsed.exitStatus;
     const Invocation& inv = *parsed.invocation;
     Reporter reporter(inv);
-    status = inv.command == Command::Settings ? PrintSettings(inv, reporter)
-                                              : RunCommand(inv, reporter);
+    status =
+        inv.command == Command::Settings ? PrintSettings(inv, reporter) : RunCommand(inv, reporter);
     // Everything is put back; the status tells of the signal, and the watch raises nothing.
     const int signal = plat::TakeTerminationRequest();
     if (signal != 0) status = kSignalBase + signal;

@@ -16,12 +16,10 @@ int PlcRemote(C_ZANTO_EXTCMD_IF& extcmd) {
     PromptText(entry, kMacDigits, " Please enter MAC address (6byte) --> ", 0);
     commands::Mac mac{};
     HexToBytes(entry, kMacDigits, mac.data());
-    const int waitTime =
-        PromptNumber(" Please enter (1-4095) for waitTime[*100ms] --> ", commands::kWaitTimeMin,
-                     commands::kWaitTimeMax);
+    const int waitTime = PromptNumber(" Please enter (1-4095) for waitTime[*100ms] --> ",
+                                      commands::kWaitTimeMin, commands::kWaitTimeMax);
     BeforeExchange();
-    const auto status =
-        commands::RemoteStatus(extcmd, mac, static_cast<std::uint16_t>(waitTime));
+    const auto status = commands::RemoteStatus(extcmd, mac, static_cast<std::uint16_t>(waitTime));
     if (!status) return ReportFailure(status.failure());
     PrintStatusRecord(status.value());
     Print("\n\n Press any key");

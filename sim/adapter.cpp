@@ -68,15 +68,15 @@ std::span<const CommandInfo> Commands() {
 
 const CommandInfo* FindCommand(std::uint16_t base) {
   const auto all = Commands();
-  const auto it = std::find_if(all.begin(), all.end(),
-                               [base](const CommandInfo& c) { return c.base == base; });
+  const auto it =
+      std::find_if(all.begin(), all.end(), [base](const CommandInfo& c) { return c.base == base; });
   return it == all.end() ? nullptr : &*it;
 }
 
 const CommandInfo* FindCommand(std::string_view key) {
   const auto all = Commands();
-  const auto it = std::find_if(all.begin(), all.end(),
-                               [key](const CommandInfo& c) { return key == c.key; });
+  const auto it =
+      std::find_if(all.begin(), all.end(), [key](const CommandInfo& c) { return key == c.key; });
   return it == all.end() ? nullptr : &*it;
 }
 
@@ -245,8 +245,8 @@ Bytes Adapter::AnswerFirmware(Context& c) {
     return RejectBlock(block + "ByteCount " + std::to_string(count) + " before the last block");
   }
   const auto image = d.subspan(FW_BLOCK_RECORD_SIZE - FW_BLOCK_SIZE);
-  if (more == 0 && !std::all_of(image.begin() + count, image.end(),
-                                [](std::uint8_t b) { return b == 0xFF; })) {
+  if (more == 0 &&
+      !std::all_of(image.begin() + count, image.end(), [](std::uint8_t b) { return b == 0xFF; })) {
     return RejectBlock(block + "the last block is not filled with FF");
   }
 

@@ -26,7 +26,6 @@ namespace sim {
 using Mac = std::array<std::uint8_t, 6>;
 using Ipv4 = std::array<std::uint8_t, 4>;
 
-
 // The longest system command reply text: with its NUL and fill it still fits the tools' frame
 // buffer behind the datagram's leading bytes and the frame header.
 inline constexpr std::size_t kMaxReplyText = 4096 - 2 - 28 - 4;
@@ -132,8 +131,8 @@ class Adapter {
   static constexpr std::size_t kKeptRequests = 256;
   static constexpr std::size_t kKeptViolations = 64;
   static constexpr std::size_t kKeptImages = 2;
-  std::vector<Bytes> Requests() const;  // the frames last handed to Handle, in order
-  std::size_t RequestCount() const;     // all frames handed to Handle
+  std::vector<Bytes> Requests() const;          // the frames last handed to Handle, in order
+  std::size_t RequestCount() const;             // all frames handed to Handle
   std::vector<std::string> Violations() const;  // the firmware protocol violations last seen
   std::vector<Bytes> Images() const;            // the firmware images last completed
 

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/posix/unique_fd.h"
 #include "pcap/capture.h"
+#include "platform/posix/unique_fd.h"
 
 namespace sim {
 namespace {
@@ -162,9 +162,10 @@ int RunEmulator(const Settings& settings) {
     std::optional<SerialServer> serial;
     if (settings.serial) {
       serial.emplace(adapter, *settings.serial, captureTo);
-      std::printf("plc_adapter_emulator: answering on a serial line; in \"sample.ini\" put\n"
-                  "[SERIAL]\nPORT=%s\n(Ctrl-C stops it)\n",
-                  serial->PortName().c_str());
+      std::printf(
+          "plc_adapter_emulator: answering on a serial line; in \"sample.ini\" put\n"
+          "[SERIAL]\nPORT=%s\n(Ctrl-C stops it)\n",
+          serial->PortName().c_str());
     } else {
       udp.emplace(adapter, settings.udp, captureTo);
       std::printf("plc_adapter_emulator: answering on %s:%u (Ctrl-C stops it)\n",

@@ -23,9 +23,7 @@ constexpr std::uint32_t kLongestDelayMs = 600000;
 void Refuse(Reply& r, int value) { r.refusal = static_cast<std::uint8_t>(value); }
 void Silence(Reply& r, int) { r.silent = true; }
 void Delay(Reply& r, int value) { r.delay += milliseconds(value); }
-void EchoRequestCode(Reply& r, int) {
-  frame::Put16(&r.frame[frame::kOffCommand], r.requestCode);
-}
+void EchoRequestCode(Reply& r, int) { frame::Put16(&r.frame[frame::kOffCommand], r.requestCode); }
 void BadPreamble(Reply& r, int) { r.frame[frame::kPreamble.size() - 1] = 0xAA; }
 void BadFrameType(Reply& r, int) { r.frame[frame::kOffFrameType] = frame::kFrameType + 1; }
 void BadDirection(Reply& r, int) {
@@ -53,13 +51,24 @@ constexpr FaultValue kNone{nullptr};
 
 // Within an option, in the order its help names them.
 const FaultInfo kFaults[] = {
-    {FaultKind::Result, "--result", nullptr, Stage::Request, Only::ResultByte, {"CODE", 1, 255},
+    {FaultKind::Result,
+     "--result",
+     nullptr,
+     Stage::Request,
+     Only::ResultByte,
+     {"CODE", 1, 255},
      "refuse the command with this result byte (1 to 255; the system command has no result byte)",
      Refuse},
     {FaultKind::NoAnswer, "--no-answer", nullptr, Stage::Request, Only::Any, kNone,
      "never answer the command (the tool reports Failure:10009)", Silence},
-    {FaultKind::Delay, "--delay", nullptr, Stage::Frame, Only::Any, {"MS", 0, kLongestDelayMs},
-     "answer the command MS milliseconds late", Delay},
+    {FaultKind::Delay,
+     "--delay",
+     nullptr,
+     Stage::Frame,
+     Only::Any,
+     {"MS", 0, kLongestDelayMs},
+     "answer the command MS milliseconds late",
+     Delay},
     {FaultKind::EchoRequestCode, "--fault", "echo-code", Stage::Frame, Only::Any, kNone,
      "the request's code", EchoRequestCode},
     {FaultKind::BadPreamble, "--fault", "bad-preamble", Stage::Frame, Only::Any, kNone, nullptr,
@@ -210,7 +219,9 @@ std::string LinkRefusal(const FaultInfo& info, Link link) {
     text += " damages";
   } else {
     for (std::size_t i = 0; i < names.size(); ++i) {
-      text += std::string(i == 0 ? " " : i + 1 == names.size() ? " and " : ", ") +
+      text += std::string(i == 0                  ? " "
+                          : i + 1 == names.size() ? " and "
+                                                  : ", ") +
               std::string(names[i]);
     }
     text += names.size() > 1 ? " damage" : " damages";

@@ -74,10 +74,10 @@ struct Reply {
   std::uint16_t requestCode = 0;
   std::vector<Fault> faults;  // those for this answer's command, of every stage
 
-  bool silent = false;                 // no answer at all
+  bool silent = false;                  // no answer at all
   std::optional<std::uint8_t> refusal;  // answered with this result alone, not carried out
-  bool textWithoutEnd = false;         // the system command's text goes without its NUL
-  Bytes frame;                         // header and data, no link wrapping
+  bool textWithoutEnd = false;          // the system command's text goes without its NUL
+  Bytes frame;                          // header and data, no link wrapping
   std::chrono::milliseconds delay{0};
   Bytes wire;
   bool fromOtherAddress = false;

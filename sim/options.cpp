@@ -314,8 +314,9 @@ void Describe(Options& o, Settings& s) {
             return pair.has_value();
           });
 
-  o.Group("Faults, for tests and training. COMMAND is status, info, relay, firmware, system, "
-          "restart, or all:");
+  o.Group(
+      "Faults, for tests and training. COMMAND is status, info, relay, firmware, system, "
+      "restart, or all:");
   o.FaultOption("--result");
   o.FaultOption("--no-answer");
   o.FaultOption("--delay");
@@ -415,10 +416,10 @@ std::string Refusal(const Settings& s) {
     std::size_t longest;
   };
   const StatusProfile& status = s.profile.status;
-  for (const Text& t : {Text{"--main-version", status.mainVersion, status_record::kMainVersionSize - 1},
-                        Text{"--boot-version", status.bootVersion, status_record::kBootVersionSize - 1},
-                        Text{"--model", s.profile.identity.modelName,
-                             identity_record::kModelNameSize - 1}}) {
+  for (const Text& t :
+       {Text{"--main-version", status.mainVersion, status_record::kMainVersionSize - 1},
+        Text{"--boot-version", status.bootVersion, status_record::kBootVersionSize - 1},
+        Text{"--model", s.profile.identity.modelName, identity_record::kModelNameSize - 1}}) {
     if (t.value.size() > t.longest) {
       return std::string(t.option) + " takes at most " + std::to_string(t.longest) + " characters";
     }
@@ -428,9 +429,10 @@ std::string Refusal(const Settings& s) {
       return "--reply texts take at most " + std::to_string(kMaxReplyText) + " characters";
     }
   }
-  if (s.profile.firmware.rejectBlock && *s.profile.firmware.rejectBlock >= FW_IMAGE_MAX / FW_BLOCK_SIZE) {
-    return "--firmware-reject: an image has at most " + std::to_string(FW_IMAGE_MAX / FW_BLOCK_SIZE) +
-           " blocks, numbered from 0";
+  if (s.profile.firmware.rejectBlock &&
+      *s.profile.firmware.rejectBlock >= FW_IMAGE_MAX / FW_BLOCK_SIZE) {
+    return "--firmware-reject: an image has at most " +
+           std::to_string(FW_IMAGE_MAX / FW_BLOCK_SIZE) + " blocks, numbered from 0";
   }
   if (!s.firmwareOut.empty() && !Writable(s.firmwareOut)) {
     return "cannot write --firmware-out " + s.firmwareOut;

@@ -21,7 +21,7 @@ struct Settings {
   UdpServer::Options udp{"127.0.0.2", 49152, "127.0.0.3"};
   AdapterProfile profile;
   std::vector<Fault> faults;
-  std::optional<SerialServer::Options> serial;  // set: serve a serial line instead of UDP
+  std::optional<SerialServer::Options> serial;        // set: serve a serial line instead of UDP
   std::vector<std::pair<Mac, std::uint8_t>> remotes;  // MAC address, result
   std::string firmwareOut;
   std::string capture;  // pcap file of the traffic

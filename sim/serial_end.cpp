@@ -3,9 +3,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -77,8 +77,11 @@ std::unique_ptr<SerialEnd> SerialEnd::OpenDevice(const char* portName,
 
 SerialEnd::SerialEnd(Token, UniqueFd fd, UniqueFd keeper, std::string portName,
                      std::optional<termios> found, std::uint32_t foundSpeed)
-    : fd_(std::move(fd)), keeper_(std::move(keeper)), portName_(std::move(portName)),
-      found_(found), foundSpeed_(foundSpeed) {}
+    : fd_(std::move(fd)),
+      keeper_(std::move(keeper)),
+      portName_(std::move(portName)),
+      found_(found),
+      foundSpeed_(foundSpeed) {}
 
 // A device goes back as it was found, open to others; closing the descriptor drops the lock.
 SerialEnd::~SerialEnd() {

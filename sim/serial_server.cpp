@@ -36,13 +36,12 @@ LineFrame Decode(Bytes line) {
 
 }  // namespace
 
-SerialServer::SerialServer(Adapter& adapter, const Options& options,
-                           pcap::CaptureFile* capture)
+SerialServer::SerialServer(Adapter& adapter, const Options& options, pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   line_ = options.device.empty()
               ? SerialEnd::CreatePty()
               : SerialEnd::OpenDevice(options.device.c_str(),
-                                            {options.rate, 8, 0, 0, SERIAL_TERMINATOR});
+                                      {options.rate, 8, 0, 0, SERIAL_TERMINATOR});
   if (!line_) {
     throw std::system_error(errno, std::generic_category(),
                             options.device.empty() ? "cannot make a pseudo-terminal pair"
@@ -63,7 +62,8 @@ bool SerialServer::StopDuring(std::chrono::milliseconds pause) const {
   for (auto now = std::chrono::steady_clock::now(); now < end;
        now = std::chrono::steady_clock::now()) {
     if (stop_) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStopStep, end - now));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(kStopStep, end - now));
   }
   return stop_;
 }

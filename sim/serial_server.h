@@ -23,9 +23,9 @@ namespace sim {
 
 // One frame as it came off the line.
 struct LineFrame {
-  Bytes line;        // the line bytes up to and including the end-of-frame byte
-  Bytes frame;       // unstuffed, without checksum and end-of-frame byte
-  bool checksumOk;   // a request with a wrong checksum is recorded but not answered
+  Bytes line;       // the line bytes up to and including the end-of-frame byte
+  Bytes frame;      // unstuffed, without checksum and end-of-frame byte
+  bool checksumOk;  // a request with a wrong checksum is recorded but not answered
 };
 
 // Serves one line from construction (throws std::system_error when the line cannot be had) until
@@ -41,8 +41,7 @@ class SerialServer : public TrafficLog<LineFrame> {
     std::uint32_t rate = 115200;  // the device's baud rate (8 data bits, no parity, one stop bit)
   };
 
-  SerialServer(Adapter& adapter, const Options& options,
-               pcap::CaptureFile* capture = nullptr);
+  SerialServer(Adapter& adapter, const Options& options, pcap::CaptureFile* capture = nullptr);
   ~SerialServer();
   SerialServer(const SerialServer&) = delete;
   SerialServer& operator=(const SerialServer&) = delete;

@@ -67,8 +67,7 @@ in_addr ToInAddr(const pcap::Endpoint& e) {
 
 }  // namespace
 
-UdpServer::UdpServer(Adapter& adapter, const Options& options,
-                     pcap::CaptureFile* capture)
+UdpServer::UdpServer(Adapter& adapter, const Options& options, pcap::CaptureFile* capture)
     : adapter_(adapter), capture_(capture) {
   socket_ = BoundSocket(options.address, options.port);
   sockaddr_in bound{};

@@ -43,7 +43,7 @@ class UdpServer : public TrafficLog<Datagram> {
  public:
   struct Options {
     std::string address = "127.0.0.2";
-    std::uint16_t port = 0;  // 0: the system chooses one (see Port)
+    std::uint16_t port = 0;                  // 0: the system chooses one (see Port)
     std::string otherAddress = "127.0.0.3";  // where other-address answers come from
   };
 

@@ -108,8 +108,7 @@ long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size,
   return sent;
 }
 
-long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
-              std::int32_t timeoutMs) {
+long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size, std::int32_t timeoutMs) {
   // One blocking receive, bounded by the receive time-out option that the link has just set: no
   // poll beside it. A request to end shuts the socket for reading, which ends the receive at
   // once, also when the request came just before it began.

@@ -84,8 +84,8 @@ namespace {
 
 constexpr std::array<tcflag_t, 4> kByteSizes = {CS5, CS6, CS7, CS8};  // 5 to 8 data bits
 // Mark and space parity need "stick" parity: the parity bit is then fixed by PARODD.
-constexpr std::array<tcflag_t, 5> kParities = {
-    0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR, PARENB | CMSPAR};
+constexpr std::array<tcflag_t, 5> kParities = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
+                                               PARENB | CMSPAR};
 constexpr tcflag_t kParityMask = PARENB | PARODD | CMSPAR;
 constexpr std::array<tcflag_t, 3> kStopBits = {0, CSTOPB, CSTOPB};  // one, one and a half, two
 
@@ -95,7 +95,7 @@ void Replace(tcflag_t& flags, tcflag_t mask, tcflag_t value) { flags = (flags & 
 
 void ApplyLineSettings(termios& t, const SerialLineSettings& s) {
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                       IXON | IXOFF | IXANY);
+                                      IXON | IXOFF | IXANY);
   t.c_iflag |= INPCK;
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -119,9 +119,8 @@ std::string SerialDevicePath(std::string_view portName) {
   // "COMn" (any case, n from 1) is the n-th serial port, so the tools' default "COM1" works.
   constexpr std::string_view kCom = "com";
   if (portName.size() > kCom.size() &&
-      std::equal(kCom.begin(), kCom.end(), portName.begin(), [](char k, char c) {
-        return k == std::tolower(static_cast<unsigned char>(c));
-      })) {
+      std::equal(kCom.begin(), kCom.end(), portName.begin(),
+                 [](char k, char c) { return k == std::tolower(static_cast<unsigned char>(c)); })) {
     const std::string_view digits = portName.substr(kCom.size());
     unsigned long n = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);

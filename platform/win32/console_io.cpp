@@ -231,7 +231,9 @@ bool WriteAll(HANDLE out, std::string_view bytes) {
 
 }  // namespace
 
-bool WriteOutput(std::string_view bytes) { return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes); }
+bool WriteOutput(std::string_view bytes) {
+  return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes);
+}
 bool WriteErrorOutput(std::string_view bytes) {
   return WriteAll(GetStdHandle(STD_ERROR_HANDLE), bytes);
 }

@@ -126,8 +126,7 @@ long SendTo(SocketHandle socket, const std::uint8_t* data, std::size_t size,
                 reinterpret_cast<const sockaddr*>(&s), sizeof s);
 }
 
-long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
-              std::int32_t timeoutMs) {
+long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size, std::int32_t timeoutMs) {
   // The wait is that of every other wait of the tools, so a request to end cuts it short; the
   // receive time-out option stays set on the socket as well.
   const SOCKET s = Native(socket);
@@ -137,8 +136,8 @@ long RecvFrom(SocketHandle socket, std::uint8_t* buffer, std::size_t size,
   for (;;) {
     // Cleared before the receive: a datagram that comes after a receive found none sets it again.
     WSAResetEvent(readable.Handle());
-    const int got = recvfrom(s, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
-                             nullptr, nullptr);
+    const int got =
+        recvfrom(s, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0, nullptr, nullptr);
     if (got != SOCKET_ERROR) return got;
     // WSAEMSGSIZE: a datagram larger than the buffer, dropped rather than taken cut short.
     if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;

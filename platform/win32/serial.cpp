@@ -156,8 +156,8 @@ std::string SerialDevicePath(std::string_view portName) {
 SerialHandle OpenSerialPort(const char* portName) {
   const std::string path = SerialDevicePath(portName);
   // No sharing: a port another program has open is refused.
-  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kInvalidSerial;
   DCB original{};
   original.DCBlength = sizeof original;

@@ -17,7 +17,7 @@ namespace {
 
 enum Noted : int { kNothing = 0, kConsoleEvent = 1, kOutputLost = 2 };
 
-std::atomic<int> g_noted{kNothing};  // the first request noted
+std::atomic<int> g_noted{kNothing};   // the first request noted
 std::atomic<bool> g_blocking{false};  // a BlockingCall mark stands
 HANDLE g_wake = nullptr;              // set once a request is noted
 HANDLE g_watchThread = nullptr;       // the thread that made the watch, for cancelling its calls

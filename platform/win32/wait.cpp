@@ -2,8 +2,8 @@
 // object and the termination watch's event.
 #include <algorithm>
 
-#include "platform/win32/wait_handle.h"
 #include "platform/wait.h"
+#include "platform/win32/wait_handle.h"
 
 namespace plat {
 namespace win32 {

@@ -179,8 +179,8 @@ std::vector<std::string> Problems(const Example& example, bool installed = false
   for (const Key& key : kKeys) {
     const std::string read = key.value(reading.For(key));
     const std::string fallback = key.value(Defaults().For(key));
-    const auto claim = std::find_if(claims.begin(), claims.end(),
-                                    [&](const Claim& c) { return c.key == &key; });
+    const auto claim =
+        std::find_if(claims.begin(), claims.end(), [&](const Claim& c) { return c.key == &key; });
     const std::string name = std::string("[") + key.section + "] " + key.name;
     if (claim == claims.end()) {
       if (installed) report(0, name + " is missing");
@@ -194,8 +194,8 @@ std::vector<std::string> Problems(const Example& example, bool installed = false
       report(claim->line, name + "=" + claim->value + " reads as \"" + read + "\"");
     }
     if (installed && claim->value != fallback) {
-      report(claim->line, name + " shows \"" + claim->value + "\", not its default \"" +
-                              fallback + "\"");
+      report(claim->line,
+             name + " shows \"" + claim->value + "\", not its default \"" + fallback + "\"");
     }
   }
   return problems;
@@ -342,9 +342,9 @@ TEST(IniExampleCheck, InstalledExampleMustBeCompleteAtDefaultsAndCommented) {
       {"installed",
        "[SERIAL]\n; port\nPORT=COM2\nRATE=115200\n[ETHERNET]\n; a\n; b\nIP=192.168.0.249\n"},
       true));
-  for (const char* reported : {"PORT shows \"COM2\", not its default \"COM1\"",
-                               "RATE needs one comment line above it",
-                               "IP needs one comment line above it", "[ETHERNET] MAC is missing"}) {
+  for (const char* reported :
+       {"PORT shows \"COM2\", not its default \"COM1\"", "RATE needs one comment line above it",
+        "IP needs one comment line above it", "[ETHERNET] MAC is missing"}) {
     EXPECT_NE(problems.find(reported), std::string::npos) << reported << " in:\n" << problems;
   }
 }

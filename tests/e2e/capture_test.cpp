@@ -101,7 +101,6 @@ const std::vector<std::string> kProfile = {
 };
 // clang-format on
 
-
 // The emulator program with --capture facing a tool of the scene: on its own free port over UDP,
 // or on a new pseudo-terminal pair over serial; read back with tshark.
 class Capture : public ToolTest, public ::testing::WithParamInterface<Link> {
@@ -127,8 +126,8 @@ class Capture : public ToolTest, public ::testing::WithParamInterface<Link> {
     emulator_.emplace(PtyProcess::Options{EMULATOR_PROGRAM, args, {}, {}});
     if (GetParam() == Link::Udp) {
       ASSERT_TRUE(emulator_->Expect("recording the traffic in")) << emulator_->Output();
-      scene_.WriteIni("[ETHERNET]\nIP=" + std::string(kAdapterAddress) + "\nPORT=" +
-                      std::to_string(port_) + "\nHOST_IP=" + kToolAddress + "\n");
+      scene_.WriteIni("[ETHERNET]\nIP=" + std::string(kAdapterAddress) +
+                      "\nPORT=" + std::to_string(port_) + "\nHOST_IP=" + kToolAddress + "\n");
     } else {
       ASSERT_TRUE(emulator_->Expect("PORT=")) << emulator_->Output();
       const auto name = emulator_->ReadUntil("\n");
@@ -147,8 +146,9 @@ class Capture : public ToolTest, public ::testing::WithParamInterface<Link> {
   // One row per capture record that holds a frame, each field by name.
   std::vector<Row> Dissect() const {
     const auto out = scene_.scratch.Path() / "fields.txt";
-    std::string command = "'" + *tshark_ + "' -r '" + capture_ + "' -X lua_script:" +
-                          DISSECTOR_SCRIPT + " -2 -Y extcmd -T fields -E header=y -E aggregator='|'";
+    std::string command = "'" + *tshark_ + "' -r '" + capture_ +
+                          "' -X lua_script:" + DISSECTOR_SCRIPT +
+                          " -2 -Y extcmd -T fields -E header=y -E aggregator='|'";
     if (GetParam() == Link::Udp) command += " -d udp.port==" + std::to_string(port_) + ",extcmd";
     for (const std::string& field : kFields) command += " -e " + field;
     command += " > '" + out.string() + "' 2> '" + out.string() + ".err'";
@@ -227,58 +227,90 @@ TEST_P(Capture, EveryCommandOfBothToolsReadsBackAsSentAndAnswered) {
   const std::string ff(548 * 2, 'f');
   const std::vector<Expected> expected = {
       {"Get Status request",
-       {{"extcmd.command", "0xa141"}, {"extcmd.frame_length", "20"}, {"extcmd.body_length", "12"},
+       {{"extcmd.command", "0xa141"},
+        {"extcmd.frame_length", "20"},
+        {"extcmd.body_length", "12"},
         {"extcmd.data", "00000000"}}},
       {"Get Status answer",
-       {{"extcmd.command", "0xa142"}, {"extcmd.frame_length", "136"},
-        {"extcmd.body_length", "128"}, {"extcmd.result", "0"},
-        {"extcmd.status.mode", "Terminal(not authenticated)"}, {"extcmd.status.master", "0"},
-        {"extcmd.status.authenticated", "0"}, {"extcmd.status.mac", "0a:0b:0c:0d:0e:0f"},
+       {{"extcmd.command", "0xa142"},
+        {"extcmd.frame_length", "136"},
+        {"extcmd.body_length", "128"},
+        {"extcmd.result", "0"},
+        {"extcmd.status.mode", "Terminal(not authenticated)"},
+        {"extcmd.status.master", "0"},
+        {"extcmd.status.authenticated", "0"},
+        {"extcmd.status.mac", "0a:0b:0c:0d:0e:0f"},
         {"extcmd.status.master_mac", "0a:0b:0c:0d:0e:00"},
-        {"extcmd.status.registered_info", "2"}, {"extcmd.status.ether_linkup", "1"},
-        {"extcmd.status.ether_spddpx", "1000"}, {"extcmd.status.multiple_mode", "3"},
-        {"extcmd.status.main_version", "MAIN 1.2.3"}, {"extcmd.status.boot_version", "BOOT 0.9"},
+        {"extcmd.status.registered_info", "2"},
+        {"extcmd.status.ether_linkup", "1"},
+        {"extcmd.status.ether_spddpx", "1000"},
+        {"extcmd.status.multiple_mode", "3"},
+        {"extcmd.status.main_version", "MAIN 1.2.3"},
+        {"extcmd.status.boot_version", "BOOT 0.9"},
         {"extcmd.status.beacon_status", "7"}}},
       {"PLC Info Resolution request",
-       {{"extcmd.command", "0xb001"}, {"extcmd.frame_length", "20"},
+       {{"extcmd.command", "0xb001"},
+        {"extcmd.frame_length", "20"},
         {"extcmd.info.address", "10.20.30.40"}}},
       {"PLC Info Resolution answer",
-       {{"extcmd.command", "0xb002"}, {"extcmd.frame_length", "56"}, {"extcmd.result", "0"},
-        {"extcmd.identity.mac", "0a:0b:0c:0d:0e:0f"}, {"extcmd.identity.ip", "10.20.30.41"},
+       {{"extcmd.command", "0xb002"},
+        {"extcmd.frame_length", "56"},
+        {"extcmd.result", "0"},
+        {"extcmd.identity.mac", "0a:0b:0c:0d:0e:0f"},
+        {"extcmd.identity.ip", "10.20.30.41"},
         {"extcmd.identity.subnet_mask", "255.255.0.0"},
         {"extcmd.identity.command_version", "0x00000201"},
         {"extcmd.identity.model_name", "MODEL-X"},
         {"extcmd.identity.option_flag", "0x80000001"}}},
       {"Relay request with a nested Get Status request",
-       {{"extcmd.command", "0x3001|0xa141"}, {"extcmd.frame_length", "68|20"},
-        {"extcmd.body_length", "60|12"}, {"extcmd.direction", "0xf001|0xf001"},
-        {"extcmd.relay.remote_mac", "02:00:00:00:00:01"}, {"extcmd.relay.wait_time", "25"},
-        {"extcmd.relay.max_length", "1468"}, {"extcmd.data", "00000000"}}},
+       {{"extcmd.command", "0x3001|0xa141"},
+        {"extcmd.frame_length", "68|20"},
+        {"extcmd.body_length", "60|12"},
+        {"extcmd.direction", "0xf001|0xf001"},
+        {"extcmd.relay.remote_mac", "02:00:00:00:00:01"},
+        {"extcmd.relay.wait_time", "25"},
+        {"extcmd.relay.max_length", "1468"},
+        {"extcmd.data", "00000000"}}},
       {"Relay answer with the remote adapter's status",
-       {{"extcmd.command", "0x3002|0xa142"}, {"extcmd.frame_length", "184|136"},
-        {"extcmd.result", "0|0"}, {"extcmd.status.mode", "Terminal(authenticated)"},
-        {"extcmd.status.authenticated", "1"}, {"extcmd.status.mac", "02:00:00:00:00:01"},
+       {{"extcmd.command", "0x3002|0xa142"},
+        {"extcmd.frame_length", "184|136"},
+        {"extcmd.result", "0|0"},
+        {"extcmd.status.mode", "Terminal(authenticated)"},
+        {"extcmd.status.authenticated", "1"},
+        {"extcmd.status.mac", "02:00:00:00:00:01"},
         {"extcmd.status.master_mac", "0a:0b:0c:0d:0e:0f"},
-        {"extcmd.status.main_version", "MAIN 1.2.3"}, {"extcmd.status.ether_spddpx", "1000"}}},
+        {"extcmd.status.main_version", "MAIN 1.2.3"},
+        {"extcmd.status.ether_spddpx", "1000"}}},
       {"Firmware block 0",
-       {{"extcmd.command", "0x5001"}, {"extcmd.frame_length", "1048"},
-        {"extcmd.body_length", "1040"}, {"extcmd.fw.block_number", "0"},
-        {"extcmd.fw.more_follows", "1"}, {"extcmd.fw.byte_count", "1024"},
-        {"extcmd.fw.image", Hex(image, 0, 1024)}, {"extcmd.fw.fill", ""}}},
+       {{"extcmd.command", "0x5001"},
+        {"extcmd.frame_length", "1048"},
+        {"extcmd.body_length", "1040"},
+        {"extcmd.fw.block_number", "0"},
+        {"extcmd.fw.more_follows", "1"},
+        {"extcmd.fw.byte_count", "1024"},
+        {"extcmd.fw.image", Hex(image, 0, 1024)},
+        {"extcmd.fw.fill", ""}}},
       {"Firmware block 0 answer", {{"extcmd.command", "0x5002"}, {"extcmd.result", "0"}}},
       {"Firmware block 1, the last",
-       {{"extcmd.command", "0x5001"}, {"extcmd.frame_length", "1048"},
-        {"extcmd.fw.block_number", "1"}, {"extcmd.fw.more_follows", "0"},
-        {"extcmd.fw.byte_count", "476"}, {"extcmd.fw.image", Hex(image, 1024, 476)},
+       {{"extcmd.command", "0x5001"},
+        {"extcmd.frame_length", "1048"},
+        {"extcmd.fw.block_number", "1"},
+        {"extcmd.fw.more_follows", "0"},
+        {"extcmd.fw.byte_count", "476"},
+        {"extcmd.fw.image", Hex(image, 1024, 476)},
         {"extcmd.fw.fill", ff}}},
       {"Firmware block 1 answer", {{"extcmd.command", "0x5002"}, {"extcmd.result", "0"}}},
       {"System Command request",
-       {{"extcmd.command", "0xdff1"}, {"extcmd.frame_length", "32"},
-        {"extcmd.system.text", "show version"}, {"extcmd.system.text_end", "0x00"},
+       {{"extcmd.command", "0xdff1"},
+        {"extcmd.frame_length", "32"},
+        {"extcmd.system.text", "show version"},
+        {"extcmd.system.text_end", "0x00"},
         {"extcmd.system.padding", "ffffff"}}},
       {"System Command answer",
-       {{"extcmd.command", "0xdff2"}, {"extcmd.frame_length", "28"},
-        {"extcmd.system.text", "version 1.0"}, {"extcmd.system.text_end", "0x00"},
+       {{"extcmd.command", "0xdff2"},
+        {"extcmd.frame_length", "28"},
+        {"extcmd.system.text", "version 1.0"},
+        {"extcmd.system.text_end", "0x00"},
         {"extcmd.result", ""}}},
       {"Restart request",
        {{"extcmd.command", "0x4001"}, {"extcmd.frame_length", "20"}, {"extcmd.data", "00000000"}}},
@@ -346,7 +378,9 @@ const FaultPlan kUdpFaults = {
     {{"--fault", "echo-code=info"}, 10205, "CommandCode 0xB001, the tool waits for 0xB002"},
     {{"--fault", "bad-frame-type=relay"}, 10202, "FrameType 4, not 3"},
     {{"--result", "firmware=5"}, 10207, "Result:5"},
-    {{"--fault", "oversize=system"}, 10009, "FrameLength 36 makes a datagram of 50 bytes, this one has 5000"},
+    {{"--fault", "oversize=system"},
+     10009,
+     "FrameLength 36 makes a datagram of 50 bytes, this one has 5000"},
     {{"--fault", "bad-magic=restart"}, 10204, "Magic 0x0B4E7E68, not 0x0B4E7E67"},
 };
 const FaultPlan kSerialFaults = {
@@ -364,7 +398,8 @@ TEST_P(Capture, FaultsCarryTheCodesTheToolsReport) {
   const std::vector<const Fault*> faults = {&plan.status,   &plan.info,   &plan.relay,
                                             &plan.firmware, &plan.system, &plan.restart};
   std::vector<std::string> args = {"--remote", "020000000001"};
-  for (const Fault* fault : faults) args.insert(args.end(), fault->option.begin(), fault->option.end());
+  for (const Fault* fault : faults)
+    args.insert(args.end(), fault->option.begin(), fault->option.end());
   StartEmulator(args);
   const std::string imageName = WriteFile("image.bin", FirmwareImage(1500));
 

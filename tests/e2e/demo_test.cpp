@@ -40,11 +40,11 @@ std::string ReadmeTour() {
 
 TEST(Demo, TypedForItEveryCommandWorksAndEndsWith0) {
   // The programs of this build, on a port no other test uses now.
-  PipeProcess demo({"/bin/bash",
-                    {DEMO_SCRIPT},
-                    {},
-                    {"PLC_DEMO_BUILD=" PLC_BUILD_DIR,
-                     "PLC_DEMO_PORT=" + std::to_string(FreeUdpPort())}});
+  PipeProcess demo(
+      {"/bin/bash",
+       {DEMO_SCRIPT},
+       {},
+       {"PLC_DEMO_BUILD=" PLC_BUILD_DIR, "PLC_DEMO_PORT=" + std::to_string(FreeUdpPort())}});
   demo.CloseInput();
   // The tools' own pauses (10 s after the image, 8 s after the restart) and little else.
   const auto status = demo.WaitExit(60s);

@@ -20,8 +20,9 @@ namespace {
 TEST(EmulatorProgram, HelpExplainsTheOptionsAndEndsWith0) {
   PtyProcess emulator({EMULATOR_PROGRAM, {"--help"}, {}, {}});
   EXPECT_EQ(emulator.WaitExit(), 0);
-  for (const char* text : {"Usage: plc_adapter_emulator", "HOST_IP=127.0.0.1", "--port", "--mode",
-                           "--remote", "--firmware-out", "--reply", "--no-answer", "--parent-pid"}) {
+  for (const char* text :
+       {"Usage: plc_adapter_emulator", "HOST_IP=127.0.0.1", "--port", "--mode", "--remote",
+        "--firmware-out", "--reply", "--no-answer", "--parent-pid"}) {
     EXPECT_NE(emulator.Output().find(text), std::string::npos) << text;
   }
 }
@@ -53,27 +54,34 @@ TEST_P(EmulatorRefuses, WhatItCannotHonour) {
 INSTANTIATE_TEST_SUITE_P(
     E2e, EmulatorRefuses,
     ::testing::Values(
-        RefusedCase{"ShortDatagramOnSerial", {"--serial", "--fault", "short=status"},
+        RefusedCase{"ShortDatagramOnSerial",
+                    {"--serial", "--fault", "short=status"},
                     "serial line does not carry"},
-        RefusedCase{"OtherAddressOnSerial", {"--fault", "other-address=all", "--serial"},
+        RefusedCase{"OtherAddressOnSerial",
+                    {"--fault", "other-address=all", "--serial"},
                     "serial line does not carry"},
-        RefusedCase{"EmptyOnSerialDevice", {"--serial-device", "ttyS9", "--fault=empty=info"},
+        RefusedCase{"EmptyOnSerialDevice",
+                    {"--serial-device", "ttyS9", "--fault=empty=info"},
                     "serial line does not carry"},
-        RefusedCase{"OversizeOnSerial", {"--serial", "--fault", "oversize=firmware"},
+        RefusedCase{"OversizeOnSerial",
+                    {"--serial", "--fault", "oversize=firmware"},
                     "serial line does not carry"},
         RefusedCase{"UdpPortOnSerial", {"--serial", "--port", "4000"}, "--port sets the UDP side"},
         RefusedCase{"LineFaultOnUdp", {"--line-fault", "noise=status"}, "give --serial"},
-        RefusedCase{"RateOfAPseudoTerminal", {"--serial", "--rate", "9600"},
-                    "a pseudo-terminal has none"},
+        RefusedCase{
+            "RateOfAPseudoTerminal", {"--serial", "--rate", "9600"}, "a pseudo-terminal has none"},
         RefusedCase{"ResultOfTheSystemCommand", {"--result", "system=3"}, "has no result byte"},
         RefusedCase{"ResultZero", {"--result", "status=0"}, "1 to 255"},
         RefusedCase{"NoTextEndOfStatus", {"--fault", "no-text-end=status"}, "answer text only"},
         RefusedCase{"ModelTooLong", {"--model", "SIXTEEN-CHARS-XY"}, "at most 15 characters"},
-        RefusedCase{"BootVersionTooLong", {"--boot-version", std::string(32, 'b')},
+        RefusedCase{"BootVersionTooLong",
+                    {"--boot-version", std::string(32, 'b')},
                     "at most 31 characters"},
         RefusedCase{"ReplyTooLong", {"--reply", "x=" + std::string(4063, 'r')}, "at most 4062"},
-        RefusedCase{"RejectBeyondTheLastBlock", {"--firmware-reject", "832=1"}, "at most 832 blocks"},
-        RefusedCase{"FirmwareOutNowhere", {"--firmware-out", "/nonexistent-folder/image.bin"},
+        RefusedCase{
+            "RejectBeyondTheLastBlock", {"--firmware-reject", "832=1"}, "at most 832 blocks"},
+        RefusedCase{"FirmwareOutNowhere",
+                    {"--firmware-out", "/nonexistent-folder/image.bin"},
                     "cannot write --firmware-out"},
         RefusedCase{"ParentAlreadyGone", {"--parent-pid", "2147483646"}, "no process"}),
     [](const auto& test) { return std::string(test.param.name); });
@@ -86,8 +94,10 @@ TEST(EmulatorProgram, HoldsItsMemoryFlatUnderLongTraffic) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string noQuarantine = "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
                                    ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
-  PtyProcess emulator({EMULATOR_PROGRAM, {"--address", kAdapterAddress, "--port",
-                                          std::to_string(port)}, {}, {noQuarantine}});
+  PtyProcess emulator({EMULATOR_PROGRAM,
+                       {"--address", kAdapterAddress, "--port", std::to_string(port)},
+                       {},
+                       {noQuarantine}});
   ASSERT_TRUE(emulator.Expect("answering on")) << emulator.Output();
   C_ZANTO_EXTCMD_IF link(5000);
   const std::uint8_t mac[6] = {};
@@ -178,11 +188,11 @@ TEST(EmulatorProgram, SetsAnyRateOnASerialDevice) {
 
 TEST(EmulatorProgram, StopsWhenItsParentProcessHasEnded) {
   PtyProcess parent({"/bin/sleep", {"0.2"}, {}, {}});
-  PtyProcess emulator({EMULATOR_PROGRAM,
-                       {"--port", std::to_string(FreeUdpPort()), "--parent-pid",
-                        std::to_string(parent.Pid())},
-                       {},
-                       {}});
+  PtyProcess emulator(
+      {EMULATOR_PROGRAM,
+       {"--port", std::to_string(FreeUdpPort()), "--parent-pid", std::to_string(parent.Pid())},
+       {},
+       {}});
   ASSERT_TRUE(emulator.Expect("answering on")) << emulator.Output();
   EXPECT_EQ(parent.WaitExit(), 0);  // reaped: its pid is gone now
   EXPECT_EQ(emulator.WaitExit(), 0);

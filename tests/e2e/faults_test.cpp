@@ -26,9 +26,9 @@ namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 using sim::FaultKind;
 using sim::LineFault;
+using std::chrono::milliseconds;
 
 // What a fault makes the tool show, besides a failure code.
 constexpr int kWorks = 0;       // the command works as usual
@@ -45,8 +45,8 @@ enum class Only { Any, ResultByte, SystemCommand };
 struct Fault {
   const char* name;
   std::variant<FaultKind, LineFault> kind;
-  int udp;     // the code the tool shows over UDP
-  int serial;  // and over the serial line
+  int udp;                    // the code the tool shows over UDP
+  int serial;                 // and over the serial line
   bool timesOut = false;      // the report comes once the tool's time-out has passed
   bool leavesAnswer = false;  // an answer still comes, and the next exchange takes it
   Only only = Only::Any;      // the commands it means something for
@@ -149,7 +149,8 @@ const std::string kRemoteModeLines =
     " MAC Address ............ 01-23-45-67-89-ab\n"
     " Master MAC Address ..... 00-11-22-33-44-55\n";
 const std::string kStatus = "\n" + kModeLines + kStatusValueLines + "\n\n Press any key";
-const std::string kRemoteStatus = "\n" + kRemoteModeLines + kStatusValueLines + "\n\n Press any key";
+const std::string kRemoteStatus =
+    "\n" + kRemoteModeLines + kStatusValueLines + "\n\n Press any key";
 const std::string kIdentity =
     "\n"
     " MAC Address............. 00-11-22-33-44-55\n"
@@ -165,7 +166,8 @@ const sim::Bytes kImage = FirmwareImage(1500);
 const std::string kImageName = "image.bin";
 const std::string kFirmwareDone =
     " .\n Wait for writing memory\n Success update firmware\n" + kSampleMenu;
-const std::string kRestarted = "\n Recv reset_sys confirmation\n Now restarting...\n\n Press any key";
+const std::string kRestarted =
+    "\n Recv reset_sys confirmation\n Now restarting...\n\n Press any key";
 const std::pair<std::string, std::string> kVersionReply = {"show version", "emulated adapter 1.0"};
 const std::pair<std::string, std::string> kUptimeReply = {"show uptime", "up 42 days"};
 
@@ -173,23 +175,38 @@ const std::pair<std::string, std::string> kUptimeReply = {"show uptime", "up 42 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"GetStatus", &kSample, CMD_GET_STATUS, {}, {{{"1", kStatus}, {"1", kStatus}}}, Back::Key},
-      {"InfoResolution", &kSample, CMD_INFO_RESOLUTION,
+      {"InfoResolution",
+       &kSample,
+       CMD_INFO_RESOLUTION,
        {{"2", kIpPrompt}},
-       {{{"192.168.0.10", kIdentity}, {"192.168.0.10", kIdentity}}}, Back::Key},
-      {"PlcRemote", &kSample, CMD_RELAY,
-       {{"3", kSubMenu},
-        {"1", kMacPrompt},
-        {"0123456789ab", kWaitPrompt}},
-       {{{"10", kRemoteStatus}, {"10", kRemoteStatus}}}, Back::KeyThenLeaveSubMenu},
-      {"UpdateFirmware", &kSample, CMD_FW_UPDATE,
+       {{{"192.168.0.10", kIdentity}, {"192.168.0.10", kIdentity}}},
+       Back::Key},
+      {"PlcRemote",
+       &kSample,
+       CMD_RELAY,
+       {{"3", kSubMenu}, {"1", kMacPrompt}, {"0123456789ab", kWaitPrompt}},
+       {{{"10", kRemoteStatus}, {"10", kRemoteStatus}}},
+       Back::KeyThenLeaveSubMenu},
+      {"UpdateFirmware",
+       &kSample,
+       CMD_FW_UPDATE,
        {{"4", kImagePrompt}},
-       {{{kImageName, kFirmwareDone}, {kImageName, kFirmwareDone}}}, Back::AtMenu,
+       {{{kImageName, kFirmwareDone}, {kImageName, kFirmwareDone}}},
+       Back::AtMenu,
        milliseconds(10000)},
-      {"SystemCommand", &kTarvik, CMD_SYSTEMCMD, {{"1", kCommandPrompt}},
+      {"SystemCommand",
+       &kTarvik,
+       CMD_SYSTEMCMD,
+       {{"1", kCommandPrompt}},
        {{{kVersionReply.first, "\n " + kVersionReply.second + "\n\n Press any key"},
          {kUptimeReply.first, "\n " + kUptimeReply.second + "\n\n Press any key"}}},
        Back::Key},
-      {"Restart", &kTarvik, CMD_RESET_SYS, {}, {{{"2", kRestarted}, {"2", kRestarted}}}, Back::Key,
+      {"Restart",
+       &kTarvik,
+       CMD_RESET_SYS,
+       {},
+       {{{"2", kRestarted}, {"2", kRestarted}}},
+       Back::Key,
        milliseconds(8000)},
   };
   return commands;
@@ -402,17 +419,16 @@ TEST_P(AfterALateAnswer, EachCommandTakesTheAnswerWaitingInFrontOfItsOwn) {
   Quit();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2eSlow, AfterALateAnswer,
-    ::testing::Values(LateCase{Link::Udp,
-                               {{"InfoResolution", frame::kErrCommand},
-                                {"GetStatus", frame::kErrCommand},
-                                {"GetStatus", kWorks}}},
-                      LateCase{Link::Serial,
-                               {{"InfoResolution", frame::kErrCommand},
-                                {"GetStatus", kWorks},
-                                {"GetStatus", kWorks}}}),
-    [](const auto& test) { return LinkName(test.param.link); });
+INSTANTIATE_TEST_SUITE_P(E2eSlow, AfterALateAnswer,
+                         ::testing::Values(LateCase{Link::Udp,
+                                                    {{"InfoResolution", frame::kErrCommand},
+                                                     {"GetStatus", frame::kErrCommand},
+                                                     {"GetStatus", kWorks}}},
+                                           LateCase{Link::Serial,
+                                                    {{"InfoResolution", frame::kErrCommand},
+                                                     {"GetStatus", kWorks},
+                                                     {"GetStatus", kWorks}}}),
+                         [](const auto& test) { return LinkName(test.param.link); });
 
 }  // namespace
 }  // namespace e2e

@@ -21,8 +21,7 @@ namespace {
 // when the tool is to choose it.
 class ToolOnLink : public ToolTest, public ::testing::WithParamInterface<Link> {
  protected:
-  ToolOnLink()
-      : ToolTest(GetParam() == Link::Serial ? WithSerialLine() : ToolScene::Settings{}) {}
+  ToolOnLink() : ToolTest(GetParam() == Link::Serial ? WithSerialLine() : ToolScene::Settings{}) {}
 
   void StartAtMenu(const char* program, const std::string& menu) {
     ToolTest::StartAtMenu(program, menu, GetParam());
@@ -78,8 +77,7 @@ TEST_P(SampleHandlers, PlcRemotePrintsTheRemoteAdaptersStatus) {
   StartAtMenu(SAMPLE_PROGRAM, kSampleMenu);
   EXPECT_EQ(Answer("3", kSubMenu), "3\n" + kSubMenu);
   EXPECT_EQ(Answer("1", " --> "), "1\n" + kMacPrompt);
-  EXPECT_EQ(Answer("0123456789AB", " --> "),
-            "0123456789AB\n" + kWaitPrompt);
+  EXPECT_EQ(Answer("0123456789AB", " --> "), "0123456789AB\n" + kWaitPrompt);
   EXPECT_EQ(Answer("4095", kKeyPrompt),
             "4095\n\n"
             " Mode ................... Terminal(authenticated)\n"
@@ -126,7 +124,7 @@ struct RemoteFailureCase {
 };
 
 class PlcRemoteFailureOverUdp : public ToolTest,
-                         public ::testing::WithParamInterface<RemoteFailureCase> {};
+                                public ::testing::WithParamInterface<RemoteFailureCase> {};
 
 TEST_P(PlcRemoteFailureOverUdp, IsReportedAndTheMainMenuFollows) {
   const RemoteFailureCase& c = GetParam();

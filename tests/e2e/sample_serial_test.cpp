@@ -80,8 +80,8 @@ TEST_F(SampleOverSerial, InfoResolutionSendsTheAddressTypedAndPrintsTheIdentity)
   const auto received = scene_.serialServer->Received();
   ASSERT_EQ(received.size(), 1u);
   const sim::Bytes tail(received[0].line.end() - 12, received[0].line.end());
-  EXPECT_EQ(tail, (sim::Bytes{0x01, 0xB0, 0x00, 0x00, 0xC0, 0xA8, 0x00, 0xA3, 0x22, 0xE5, 0x3F,
-                              0xA2}));
+  EXPECT_EQ(tail,
+            (sim::Bytes{0x01, 0xB0, 0x00, 0x00, 0xC0, 0xA8, 0x00, 0xA3, 0x22, 0xE5, 0x3F, 0xA2}));
 }
 
 TEST_F(SampleOverSerial, LineFaultsAreReportedWithTheirCodes) {
@@ -292,12 +292,11 @@ TEST_P(SignalOverSerial, GivesThePortItsSettingsBack) {
   EXPECT_TRUE(tool_->InLineMode());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    E2e, SignalOverSerial,
-    ::testing::Values(SignalCase{"InterruptAtTheMenu", false, SIGINT},
-                      SignalCase{"HangupAtTheMenu", false, SIGHUP},
-                      SignalCase{"TerminateAtTheKeyWait", true, SIGTERM}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(E2e, SignalOverSerial,
+                         ::testing::Values(SignalCase{"InterruptAtTheMenu", false, SIGINT},
+                                           SignalCase{"HangupAtTheMenu", false, SIGHUP},
+                                           SignalCase{"TerminateAtTheKeyWait", true, SIGTERM}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace e2e

@@ -128,9 +128,8 @@ class SampleWithArp : public SampleOverUdp {
 TEST_F(SampleWithArp, RunsArpBeforeTheFirstDatagram) {
   StartAtMenu();
   // arp has run to its end, on the tool's console, and nothing was sent yet.
-  EXPECT_EQ(scene_.arp.Calls(),
-            (std::vector<std::vector<std::string>>{
-                {"-s", kAdapterAddress, "00-11-aa-bb-cc-dd", kToolAddress}}));
+  EXPECT_EQ(scene_.arp.Calls(), (std::vector<std::vector<std::string>>{
+                                    {"-s", kAdapterAddress, "00-11-aa-bb-cc-dd", kToolAddress}}));
   EXPECT_NE(linkOutput_.find("fake arp -s 127.0.0.2 00-11-aa-bb-cc-dd 127.0.0.1"),
             std::string::npos);
   EXPECT_TRUE(scene_.server->Received().empty());
@@ -183,7 +182,8 @@ TEST_F(SampleOverUdp, AnOverlongLineIsRejectedOnce) {
   tool_->SendLine(std::string(5000, '9'));
   const auto shown = tool_->ReadUntil(kSampleMenu);
   ASSERT_TRUE(shown) << tool_->Unconsumed().substr(0, 200);
-  EXPECT_EQ(shown->substr(shown->size() - kRejected.size() - kSampleMenu.size()), kRejected + kSampleMenu);
+  EXPECT_EQ(shown->substr(shown->size() - kRejected.size() - kSampleMenu.size()),
+            kRejected + kSampleMenu);
   EXPECT_EQ(shown->find(kRejected), shown->rfind(kRejected)) << "one rejection only";
   tool_->SendLine("0");
   EXPECT_EQ(tool_->WaitExit(), 0);
@@ -205,7 +205,8 @@ struct SignalCase {
   int signo;
 };
 
-class SignalDuringKeyWait : public SampleOverUdp, public ::testing::WithParamInterface<SignalCase> {};
+class SignalDuringKeyWait : public SampleOverUdp,
+                            public ::testing::WithParamInterface<SignalCase> {};
 
 TEST_P(SignalDuringKeyWait, RestoresTheTerminalAndTakesItsCourse) {
   StartAtMenu();
@@ -238,8 +239,7 @@ std::pair<int, std::string> RunWithInput(const ToolScene& scene, const std::stri
   const auto dir = scene.scratch.Path();
   std::ofstream(dir / "input.txt", std::ios::binary) << input;
   const toolkit::UniqueFd in = toolkit::OpenFile(dir / "input.txt", O_RDONLY);
-  const toolkit::UniqueFd out =
-      toolkit::OpenFile(dir / "output.txt", O_WRONLY | O_CREAT | O_TRUNC);
+  const toolkit::UniqueFd out = toolkit::OpenFile(dir / "output.txt", O_WRONLY | O_CREAT | O_TRUNC);
   toolkit::Child tool = toolkit::Child::Spawn({SAMPLE_PROGRAM, {}, dir.string(), {}},
                                               {.in = in.get(), .out = out.get()});
   // Bounded: the tool ends when its input does.

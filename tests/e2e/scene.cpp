@@ -8,8 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,7 +26,8 @@ sim::Bytes FirmwareImage(std::size_t size) {
 std::string WriteFile(const std::filesystem::path& dir, const std::string& name,
                       const sim::Bytes& bytes) {
   std::ofstream(dir / name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return name;
 }
 

@@ -87,14 +87,14 @@ std::string WriteFile(const std::filesystem::path& dir, const std::string& name,
 class ToolScene {
  public:
   struct Settings {
-    bool arp = false;                // "ARP" = 1 in "sample.ini"
+    bool arp = false;                  // "ARP" = 1 in "sample.ini"
     std::string mac = "0011AABBCCDD";  // "MAC"
     int arpExitStatus = 0;
-    int arpSeconds = 0;              // how long the fake arp takes
-    std::string extraIni;            // appended to "sample.ini" (other sections, keys)
-    bool serial = false;             // the emulator's serial side, and "SERIAL" naming it
-    std::uint32_t rate = 115200;     // "RATE"
-    std::string serialKeys;          // more "SERIAL" keys, as "PARITY=2\n"
+    int arpSeconds = 0;           // how long the fake arp takes
+    std::string extraIni;         // appended to "sample.ini" (other sections, keys)
+    bool serial = false;          // the emulator's serial side, and "SERIAL" naming it
+    std::uint32_t rate = 115200;  // "RATE"
+    std::string serialKeys;       // more "SERIAL" keys, as "PARITY=2\n"
   };
 
   ToolScene() : ToolScene(Settings{}) {}

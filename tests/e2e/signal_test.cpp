@@ -7,12 +7,12 @@
 #include <sys/resource.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
-#include <algorithm>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/tool_test.h"
@@ -25,7 +25,6 @@ constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kMostTries = 40;
 constexpr auto kTryTime = 4s;
 constexpr auto kEndsWithin = 1s;
-
 
 // How a try reaches its wait: lines typed, each once the text before it has shown; the wait
 // itself shows as the last text, or as the emulator's having received (or answered) the
@@ -94,7 +93,8 @@ TEST_P(SignalAtEveryWait, EndsTheToolAtOnceAndRestoresWhatItChanged) {
     }
     if (c.mark == Mark::RequestReceived) {
       const auto deadline = std::chrono::steady_clock::now() + kDefaultWait;
-      while (scene.adapter.RequestCount() == received && std::chrono::steady_clock::now() < deadline) {
+      while (scene.adapter.RequestCount() == received &&
+             std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
       }
       ASSERT_GT(scene.adapter.RequestCount(), received) << tool.Output();
@@ -106,11 +106,11 @@ TEST_P(SignalAtEveryWait, EndsTheToolAtOnceAndRestoresWhatItChanged) {
     }
     ASSERT_EQ(kill(tool.Pid(), signo), 0);
     const auto status = tool.WaitExit(kEndsWithin);
-    ASSERT_TRUE(status.has_value()) << c.name << ": still running 1 s after signal " << signo
-                                    << " (try " << tries << ")";
+    ASSERT_TRUE(status.has_value())
+        << c.name << ": still running 1 s after signal " << signo << " (try " << tries << ")";
     EXPECT_EQ(*status, -signo) << c.name << " try " << tries;
-    EXPECT_TRUE(SameModes(tool.Modes(), before)) << c.name << ": terminal modes changed, try "
-                                                 << tries;
+    EXPECT_TRUE(SameModes(tool.Modes(), before))
+        << c.name << ": terminal modes changed, try " << tries;
     if (scene.serialServer) {
       EXPECT_TRUE(SameModes(serialModes(), serialBefore))
           << c.name << ": serial settings not restored, try " << tries;
@@ -132,11 +132,16 @@ std::vector<WaitCase> Cases() {
       {"SampleIpPrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"2", kIpPrompt}}},
       {"SampleSubMenu", SAMPLE_PROGRAM, Link::Udp, {udp, {"3", kSubMenu}}},
       {"SampleMacPrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"3", kSubMenu}, {"1", kMacPrompt}}},
-      {"SampleWaitTimePrompt", SAMPLE_PROGRAM, Link::Udp,
+      {"SampleWaitTimePrompt",
+       SAMPLE_PROGRAM,
+       Link::Udp,
        {udp, {"3", kSubMenu}, {"1", kMacPrompt}, {"0123456789ab", kWaitPrompt}}},
       {"SampleImagePrompt", SAMPLE_PROGRAM, Link::Udp, {udp, {"4", kImagePrompt}}},
-      {"SampleFirmwarePause", SAMPLE_PROGRAM, Link::Udp,
-       {udp, {"4", kImagePrompt}, {"image.bin", "Wait for writing memory"}}, Mark::AnswerSent},
+      {"SampleFirmwarePause",
+       SAMPLE_PROGRAM,
+       Link::Udp,
+       {udp, {"4", kImagePrompt}, {"image.bin", "Wait for writing memory"}},
+       Mark::AnswerSent},
       {"TarvikCommandPrompt", TARVIK_PROGRAM, Link::Udp, {udpT, {"1", kCommandPrompt}}},
       {"TarvikRestartPause", TARVIK_PROGRAM, Link::Udp, {udpT, {"2", " Now restarting...\n"}}},
   };
@@ -148,17 +153,31 @@ std::vector<WaitCase> Cases() {
     cases.push_back({"SampleMenu" + over, SAMPLE_PROGRAM, link, {s}});
     cases.push_back({"TarvikMenu" + over, TARVIK_PROGRAM, link, {t}});
     cases.push_back({"SampleKeyWait" + over, SAMPLE_PROGRAM, link, {s, {"1", kKeyPrompt}}});
-    cases.push_back({"TarvikKeyWait" + over, TARVIK_PROGRAM, link,
+    cases.push_back({"TarvikKeyWait" + over,
+                     TARVIK_PROGRAM,
+                     link,
                      {t, {"1", kCommandPrompt}, {"show", kKeyPrompt}}});
-    cases.push_back({"SampleAnswerWait" + over, SAMPLE_PROGRAM, link, {s, {"1", ""}},
-                     Mark::RequestReceived, true});
-    cases.push_back({"TarvikAnswerWait" + over, TARVIK_PROGRAM, link,
-                     {t, {"1", kCommandPrompt}, {"show", ""}}, Mark::RequestReceived, true});
+    cases.push_back({"SampleAnswerWait" + over,
+                     SAMPLE_PROGRAM,
+                     link,
+                     {s, {"1", ""}},
+                     Mark::RequestReceived,
+                     true});
+    cases.push_back({"TarvikAnswerWait" + over,
+                     TARVIK_PROGRAM,
+                     link,
+                     {t, {"1", kCommandPrompt}, {"show", ""}},
+                     Mark::RequestReceived,
+                     true});
   }
-  cases.push_back({"SampleFirmwarePauseOverSerial", SAMPLE_PROGRAM, Link::Serial,
+  cases.push_back({"SampleFirmwarePauseOverSerial",
+                   SAMPLE_PROGRAM,
+                   Link::Serial,
                    {serial, {"4", kImagePrompt}, {"image.bin", "Wait for writing memory"}},
                    Mark::AnswerSent});
-  cases.push_back({"TarvikRestartPauseOverSerial", TARVIK_PROGRAM, Link::Serial,
+  cases.push_back({"TarvikRestartPauseOverSerial",
+                   TARVIK_PROGRAM,
+                   Link::Serial,
                    {serialT, {"2", " Now restarting...\n"}}});
   return cases;
 }

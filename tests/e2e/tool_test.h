@@ -107,15 +107,16 @@ class ToolTest : public ::testing::Test {
   // What the tool showed, for a failure's message.
   std::string Seen() const {
     if (tool_->EchoInOutput()) return tool_->Output();
-    return tool_->Output() + "\non the terminal: " + ::testing::PrintToString(tool_->TerminalOutput());
+    return tool_->Output() +
+           "\non the terminal: " + ::testing::PrintToString(tool_->TerminalOutput());
   }
 
   // Types the line and returns what the tool shows up to and with `text` (given with "\n").
   std::string Answer(const std::string& line, const std::string& text,
                      std::chrono::milliseconds wait = kDefaultWait) {
     tool_->SendLine(line);
-    return tool_->ReadUntil(Shown(text), wait).value_or("(not shown: " + text + ") " +
-                                                        tool_->Unconsumed());
+    return tool_->ReadUntil(Shown(text), wait)
+        .value_or("(not shown: " + text + ") " + tool_->Unconsumed());
   }
   std::string UpToKeyPrompt(const std::string& line,
                             std::chrono::milliseconds wait = kDefaultWait) {

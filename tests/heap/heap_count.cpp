@@ -39,8 +39,12 @@ void* operator new(std::size_t size) { return OrThrow(Allocate(size)); }
 void* operator new[](std::size_t size) { return OrThrow(Allocate(size)); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new(std::size_t size, std::align_val_t a) { return OrThrow(AllocateAligned(size, a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return OrThrow(AllocateAligned(size, a)); }
+void* operator new(std::size_t size, std::align_val_t a) {
+  return OrThrow(AllocateAligned(size, a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+  return OrThrow(AllocateAligned(size, a));
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
   return AllocateAligned(size, a);
 }

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "extcmd/frame.h"
 #include "extcmd/firmware_block.h"
+#include "extcmd/frame.h"
 #include "extcmd/records.h"
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
@@ -29,8 +29,12 @@ Bytes Request(std::uint16_t base, const Bytes& data) {
   return sim::MakeFrame(frame::kDirRequest, static_cast<std::uint16_t>(base | 1), data);
 }
 
-Bytes DataOf(const sim::Reply& reply) { return Bytes(reply.frame.begin() + frame::kHeaderSize, reply.frame.end()); }
-std::uint16_t CodeOf(const sim::Reply& reply) { return frame::Get16(&reply.frame[frame::kOffCommand]); }
+Bytes DataOf(const sim::Reply& reply) {
+  return Bytes(reply.frame.begin() + frame::kHeaderSize, reply.frame.end());
+}
+std::uint16_t CodeOf(const sim::Reply& reply) {
+  return frame::Get16(&reply.frame[frame::kOffCommand]);
+}
 
 // A firmware block as the tool builds it; `fill` goes behind the image bytes of the block.
 Bytes Block(std::uint16_t number, std::uint16_t more, std::uint32_t count, const Bytes& image,
@@ -61,7 +65,9 @@ TEST(EmulatedFirmware, ReassemblesTheImageFromTheByteCounts) {
   sim::Adapter adapter;
   Bytes written;
   adapter.Configure([&written](sim::AdapterProfile& p) {
-    p.firmware.onImage = [&written](std::span<const std::uint8_t> i) { written.assign(i.begin(), i.end()); };
+    p.firmware.onImage = [&written](std::span<const std::uint8_t> i) {
+      written.assign(i.begin(), i.end());
+    };
     p.firmware.lastBlockDelay = 250ms;
   });
   const Bytes image = Image(3000);
@@ -101,17 +107,18 @@ const Bytes kImage = Image(4096);
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, FirmwareViolations,
-    ::testing::Values(
-        BadSequence{"Skipped", {Block(0, 1, 1024, kImage), Block(2, 1, 1024, kImage)}},
-        BadSequence{"Repeated", {Block(0, 1, 1024, kImage), Block(1, 1, 1024, kImage),
-                                 Block(1, 1, 1024, kImage)}},
-        BadSequence{"NotFromZero", {Block(1, 1, 1024, kImage)}},
-        BadSequence{"ShortBeforeTheLast", {Block(0, 1, 1000, kImage)}},
-        BadSequence{"NothingInIt", {Block(0, 0, 0, kImage)}},
-        BadSequence{"MoreThanABlock", {Block(0, 0, 1025, kImage)}},
-        BadSequence{"MoreFollows2", {Block(0, 2, 1024, kImage)}},
-        BadSequence{"LastWithoutFF", {Block(0, 0, 10, kImage, 0x00)}},
-        BadSequence{"WrongDataLength", {Bytes(1028, 0)}}),
+    ::testing::Values(BadSequence{"Skipped",
+                                  {Block(0, 1, 1024, kImage), Block(2, 1, 1024, kImage)}},
+                      BadSequence{"Repeated",
+                                  {Block(0, 1, 1024, kImage), Block(1, 1, 1024, kImage),
+                                   Block(1, 1, 1024, kImage)}},
+                      BadSequence{"NotFromZero", {Block(1, 1, 1024, kImage)}},
+                      BadSequence{"ShortBeforeTheLast", {Block(0, 1, 1000, kImage)}},
+                      BadSequence{"NothingInIt", {Block(0, 0, 0, kImage)}},
+                      BadSequence{"MoreThanABlock", {Block(0, 0, 1025, kImage)}},
+                      BadSequence{"MoreFollows2", {Block(0, 2, 1024, kImage)}},
+                      BadSequence{"LastWithoutFF", {Block(0, 0, 10, kImage, 0x00)}},
+                      BadSequence{"WrongDataLength", {Bytes(1028, 0)}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(EmulatedFirmware, RejectsTheChosenBlockAndStartsOverWithBlockZero) {
@@ -167,7 +174,8 @@ TEST(EmulatedRelay, AnswersWithTheRemoteRecordInANestedFrame) {
   const auto refused = adapter.Handle(Request(CMD_RELAY, RelayData(failing)));
   ASSERT_TRUE(refused);
   EXPECT_EQ(DataOf(*refused)[0], 0) << "the relay itself worked";
-  EXPECT_EQ(DataOf(*refused)[frame::kRelayHeaderSize + frame::kHeaderSize], 3) << "the remote adapter's result";
+  EXPECT_EQ(DataOf(*refused)[frame::kRelayHeaderSize + frame::kHeaderSize], 3)
+      << "the remote adapter's result";
 
   EXPECT_EQ(Send(adapter, CMD_RELAY, RelayData({9, 9, 9, 9, 9, 9})), sim::kResultUnknownRemote);
   EXPECT_EQ(Send(adapter, CMD_RELAY, RelayData(known, CMD_RESET_SYS)), sim::kResultBadInnerRequest);
@@ -229,7 +237,8 @@ class PlainClient {
     Bytes datagram = {0, 0};
     const Bytes frame = Request(CMD_GET_STATUS, Bytes(4, 0));
     datagram.insert(datagram.end(), frame.begin(), frame.end());
-    sendto(socket_.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    sendto(socket_.get(), datagram.data(), datagram.size(), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
   // The address the answer came from; empty when none came within 10 s.
   std::string AnswerSource() const {
@@ -238,7 +247,8 @@ class PlainClient {
     std::uint8_t answer[4096];
     sockaddr_in from{};
     socklen_t size = sizeof from;
-    const auto got = recvfrom(socket_.get(), answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+    const auto got = recvfrom(socket_.get(), answer, sizeof answer, 0,
+                              reinterpret_cast<sockaddr*>(&from), &size);
     EXPECT_EQ(got, frame::kDatagramLead + frame::kHeaderSize + STATUS_RECORD_SIZE);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);

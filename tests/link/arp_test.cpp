@@ -34,7 +34,8 @@ class ArpEntry : public ::testing::Test {
 
 TEST_F(ArpEntry, HandsTheFormattedLineToArpWordForWord) {
   EXPECT_EQ(Run("192.168.0.10"), 1);
-  EXPECT_EQ(calls_, (std::vector<Words>{{"-s", "192.168.0.249", "00-11-aa-bb-cc-dd", "192.168.0.10"}}));
+  EXPECT_EQ(calls_,
+            (std::vector<Words>{{"-s", "192.168.0.249", "00-11-aa-bb-cc-dd", "192.168.0.10"}}));
   EXPECT_EQ(link_.GetConnectType(), CONNECT_NONE) << "the link state is neither read nor changed";
 }
 

@@ -7,8 +7,8 @@
 
 #include <chrono>
 
-#include "extcmd/zanto_extcmd_if.h"
 #include "extcmd/records.h"
+#include "extcmd/zanto_extcmd_if.h"
 #include "sim/adapter.h"
 #include "sim/udp_server.h"
 #include "tests/e2e/scene.h"
@@ -161,20 +161,19 @@ TEST_P(AnswerFaults, AreReportedAndLeaveTheLinkUsable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Link, AnswerFaults,
-    ::testing::Values(AnswerCase{"NoAnswer", FaultKind::NoAnswer, 0, ERR_ETHER_RECV},
-                      AnswerCase{"Empty", FaultKind::EmptyDatagram, 0, ERR_ETHER_RECV},
-                      AnswerCase{"OneByteTooLarge", FaultKind::OversizeDatagram, 4097,
-                                 ERR_ETHER_RECV},
-                      AnswerCase{"Oversize", FaultKind::OversizeDatagram, 9000, ERR_ETHER_RECV},
-                      AnswerCase{"FillsTheBuffer", FaultKind::OversizeDatagram, 4096, 0},
-                      AnswerCase{"NineBytes", FaultKind::ShortDatagram, 0, frame::kErrPreamble},
-                      AnswerCase{"FromAnotherAddress", FaultKind::OtherAddress, 0, 0},
-                      AnswerCase{"Preamble", FaultKind::BadPreamble, 0, frame::kErrPreamble},
-                      AnswerCase{"FrameType", FaultKind::BadFrameType, 0, frame::kErrFrameType},
-                      AnswerCase{"Direction", FaultKind::BadDirection, 0, frame::kErrDirection},
-                      AnswerCase{"Magic", FaultKind::BadMagic, 0, frame::kErrMagic},
-                      AnswerCase{"RequestCodeEchoed", FaultKind::EchoRequestCode, 0,
-                                 frame::kErrCommand}),
+    ::testing::Values(
+        AnswerCase{"NoAnswer", FaultKind::NoAnswer, 0, ERR_ETHER_RECV},
+        AnswerCase{"Empty", FaultKind::EmptyDatagram, 0, ERR_ETHER_RECV},
+        AnswerCase{"OneByteTooLarge", FaultKind::OversizeDatagram, 4097, ERR_ETHER_RECV},
+        AnswerCase{"Oversize", FaultKind::OversizeDatagram, 9000, ERR_ETHER_RECV},
+        AnswerCase{"FillsTheBuffer", FaultKind::OversizeDatagram, 4096, 0},
+        AnswerCase{"NineBytes", FaultKind::ShortDatagram, 0, frame::kErrPreamble},
+        AnswerCase{"FromAnotherAddress", FaultKind::OtherAddress, 0, 0},
+        AnswerCase{"Preamble", FaultKind::BadPreamble, 0, frame::kErrPreamble},
+        AnswerCase{"FrameType", FaultKind::BadFrameType, 0, frame::kErrFrameType},
+        AnswerCase{"Direction", FaultKind::BadDirection, 0, frame::kErrDirection},
+        AnswerCase{"Magic", FaultKind::BadMagic, 0, frame::kErrMagic},
+        AnswerCase{"RequestCodeEchoed", FaultKind::EchoRequestCode, 0, frame::kErrCommand}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // An answer that comes after its request timed out is taken by the next request.

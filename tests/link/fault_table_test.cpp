@@ -16,10 +16,10 @@ TEST(FaultTable, EveryFaultComesFromItsOptionAndIsRefusedWhereItMakesNoSense) {
   for (const sim::FaultInfo& info : sim::Faults()) {
     SCOPED_TRACE(std::string(sim::Label(info)));
     const std::string command = info.only == sim::Only::SystemCommand ? "system" : "status";
-    const std::string text =
-        info.name != nullptr       ? std::string(info.name) + "=" + command
-        : info.value.argument != nullptr ? command + "=" + std::to_string(info.value.max)
-                                         : command;
+    const std::string text = info.name != nullptr ? std::string(info.name) + "=" + command
+                             : info.value.argument != nullptr
+                                 ? command + "=" + std::to_string(info.value.max)
+                                 : command;
     const auto fault = sim::ParseFault(info.option, text);
     ASSERT_TRUE(fault) << text;
     EXPECT_EQ(fault->kind, info.kind);
@@ -43,19 +43,19 @@ TEST(FaultTable, ReadsWhatTheOptionsAllowAndNothingElse) {
     bool read;
   } cases[] = {
       {"--fault", "bad-magic=all", true},
-      {"--fault", "bad-magic=nothing", false},   // no such command
-      {"--fault", "noise=status", false},        // a KIND of --line-fault
-      {"--fault", "bad-magic", false},           // no command
+      {"--fault", "bad-magic=nothing", false},  // no such command
+      {"--fault", "noise=status", false},       // a KIND of --line-fault
+      {"--fault", "bad-magic", false},          // no command
       {"--line-fault", "noise=relay", true},
       {"--result", "status=0x10", true},
-      {"--result", "status=0", false},           // success is no refusal
+      {"--result", "status=0", false},  // success is no refusal
       {"--result", "status=256", false},
-      {"--result", "status", false},             // no result
+      {"--result", "status", false},  // no result
       {"--no-answer", "info", true},
-      {"--no-answer", "info=3", false},          // takes no number
+      {"--no-answer", "info=3", false},  // takes no number
       {"--delay", "firmware=600000", true},
       {"--delay", "firmware=600001", false},
-      {"--colour", "status", false},             // no fault option
+      {"--colour", "status", false},  // no fault option
   };
   for (const auto& c : cases) {
     EXPECT_EQ(sim::ParseFault(c.option, c.text).has_value(), c.read) << c.option << " " << c.text;

@@ -116,7 +116,8 @@ TEST_F(FirmwareOverSerial, AMissingAnswerToTheLastBlockReportsTheSerialTimeOut) 
   adapter.Configure([](sim::AdapterProfile& p) { p.firmware.lastBlockDelay = 60s; });
   ShortWaitLink link;
   EXPECT_EQ(Update(link, e2e::FirmwareImage(1025)), 0);
-  EXPECT_EQ(output, tool_texts::kImagePrompt + " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
+  EXPECT_EQ(output, tool_texts::kImagePrompt +
+                        " .\n Wait for writing memory\n Failure:10105\n\n Press any key");
   EXPECT_EQ(link.asked, (std::vector<int>{5000, 30000}));
   EXPECT_EQ(link.m_nTimeout, 5000);
   EXPECT_TRUE(pauses.empty());

@@ -59,12 +59,21 @@ TEST_F(PromptOverSerial, AnswersEveryCommandOfBothTools) {
     std::string shown;  // a part of the screen
     std::vector<std::uint32_t> pauses;
   } cases[] = {
-      {"Get Status", GetStatus, "k", " MAC Address ............ 00-11-22-33-44-55\n" +
-                                         e2e::kStatusValueLines, {}},
-      {"PLC Info Resolution", InfoResolution, e2e::kExampleIdentityAddress + "\nk",
-       e2e::kExampleIdentityScreen, {}},
-      {"PLC Remote", PlcRemote, "1\n0123456789AB\n10\nk0\n",
-       " MAC Address ............ 01-23-45-67-89-ab\n", {}},
+      {"Get Status",
+       GetStatus,
+       "k",
+       " MAC Address ............ 00-11-22-33-44-55\n" + e2e::kStatusValueLines,
+       {}},
+      {"PLC Info Resolution",
+       InfoResolution,
+       e2e::kExampleIdentityAddress + "\nk",
+       e2e::kExampleIdentityScreen,
+       {}},
+      {"PLC Remote",
+       PlcRemote,
+       "1\n0123456789AB\n10\nk0\n",
+       " MAC Address ............ 01-23-45-67-89-ab\n",
+       {}},
       {"System Command", SystemCommand, "show version\nk", "\n adapter \xA2\xA3 1.0\n", {}},
       {"Restart", Restart, "k", "\n Recv reset_sys confirmation\n Now restarting...\n", {8000}},
   };

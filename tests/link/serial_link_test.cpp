@@ -52,7 +52,8 @@ class Adapter {
         pending_.erase(pending_.begin(), end + 1);
         return frame;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left <= 0ms || !ReadMore(static_cast<int>(left.count()))) return {};
     }
   }
@@ -61,8 +62,9 @@ class Adapter {
   Bytes Collect(int ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (auto left = ms; left > 0;
-         left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     deadline - Clock::now()).count())) {
+         left = static_cast<int>(
+             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                 .count())) {
       ReadMore(left);
     }
     Bytes all;
@@ -217,14 +219,12 @@ TEST_P(SerialLink, ReceiveTable) {
       {"escape sets bit 7", cat({p, {0xA3, 0x41, 0xA2}}), 1, cat({p, {0xC1, 0xA2}})},
       {"escaped A2 does not end the frame", cat({p, {0xA3, 0xA3, 0x22, 0x55, 0xA2}}), 1,
        cat({p, {0xA2, 0x55, 0xA2}})},
-      {"escape then A2 ends the frame", cat({p, {0xA3, 0xA2, 0x77, 0xA2}}), 1,
-       cat({p, {0xA2}})},
+      {"escape then A2 ends the frame", cat({p, {0xA3, 0xA2, 0x77, 0xA2}}), 1, cat({p, {0xA2}})},
       {"two answers at once: the first is taken", cat({LineOf(first), LineOf(second)}), 1,
        firstStored},
       {"noise before the preamble", cat({{0x00}, LineOf(first)}), ERR_SERIAL_PREAMBLE, {}},
       {"fewer bytes than the preamble", {0xAA, 0xAA, 0xA2}, ERR_SERIAL_PREAMBLE, {}},
-      {"stuffed preamble byte", cat({Bytes(7, 0xAA), {0xA3, 0x2B, 0xA2}}), ERR_SERIAL_PREAMBLE,
-       {}},
+      {"stuffed preamble byte", cat({Bytes(7, 0xAA), {0xA3, 0x2B, 0xA2}}), ERR_SERIAL_PREAMBLE, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -519,10 +519,10 @@ TEST(SerialOpen, LineSettingsReachThePortAndAreRestoredOnClose) {
     tcflag_t bits;  // of PARODD | CMSPAR | CSTOPB
     speed_t speed;
   } cases[] = {
-      {9600, 2, 2, CSTOPB, B9600},                   // even parity, two stop bits
-      {115200, 1, 0, PARODD, B115200},               // odd
+      {9600, 2, 2, CSTOPB, B9600},                      // even parity, two stop bits
+      {115200, 1, 0, PARODD, B115200},                  // odd
       {57600, 3, 1, PARODD | CMSPAR | CSTOPB, B57600},  // mark, one and a half -> two
-      {19200, 4, 0, CMSPAR, B19200},                 // space
+      {19200, 4, 0, CMSPAR, B19200},                    // space
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.baud);
@@ -562,10 +562,9 @@ TEST(SerialOpen, SetsEveryRateExactlyAndGivesTheSpeedBack) {
     std::uint32_t rate;
     std::uint32_t speed;
   } cases[] = {
-      {50, 50},         {110, 110},         {300, 300},         {600, 600},
-      {38400, 38400},   {115200, 115200},   {4000000, 4000000}, {14400, 14400},
-      {56000, 56000},   {128000, 128000},   {256000, 256000},   {250000, 250000},
-      {31250, 31250},   {0, kBefore},
+      {50, 50},         {110, 110},         {300, 300},     {600, 600},     {38400, 38400},
+      {115200, 115200}, {4000000, 4000000}, {14400, 14400}, {56000, 56000}, {128000, 128000},
+      {256000, 256000}, {250000, 250000},   {31250, 31250}, {0, kBefore},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rate);

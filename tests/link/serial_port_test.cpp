@@ -11,11 +11,13 @@ TEST(SerialPortName, NamesADevice) {
     const char* port;
     const char* device;
   } cases[] = {
-      {"COM1", "/dev/ttyS0"},       {"com2", "/dev/ttyS1"},       {"Com12", "/dev/ttyS11"},
-      {"cOM01", "/dev/ttyS0"},      {"ttyUSB0", "/dev/ttyUSB0"},  {"ttyACM0", "/dev/ttyACM0"},
-      {"pts/5", "/dev/pts/5"},      {"COM0", "/dev/COM0"},        {"COM", "/dev/COM"},
-      {"COMx", "/dev/COMx"},        {"COM1a", "/dev/COM1a"},      {"CON1", "/dev/CON1"},
-      {"COM-1", "/dev/COM-1"},      {"", "/dev/"},
+      {"COM1", "/dev/ttyS0"},      {"com2", "/dev/ttyS1"},
+      {"Com12", "/dev/ttyS11"},    {"cOM01", "/dev/ttyS0"},
+      {"ttyUSB0", "/dev/ttyUSB0"}, {"ttyACM0", "/dev/ttyACM0"},
+      {"pts/5", "/dev/pts/5"},     {"COM0", "/dev/COM0"},
+      {"COM", "/dev/COM"},         {"COMx", "/dev/COMx"},
+      {"COM1a", "/dev/COM1a"},     {"CON1", "/dev/CON1"},
+      {"COM-1", "/dev/COM-1"},     {"", "/dev/"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(plat::SerialDevicePath(c.port), c.device) << c.port;

@@ -33,8 +33,9 @@ class PlcctlCapture : public ::testing::TestWithParam<Link> {
   std::vector<std::vector<std::string>> Dissect(const std::string& capture,
                                                 const std::vector<std::string>& fields) const {
     const auto out = scene_.scratch.Path() / "fields.txt";
-    std::string command = "'" + tshark_ + "' -r '" + capture + "' -X lua_script:" +
-                          DISSECTOR_SCRIPT + " -2 -Y extcmd -T fields -E aggregator='|'";
+    std::string command = "'" + tshark_ + "' -r '" + capture +
+                          "' -X lua_script:" + DISSECTOR_SCRIPT +
+                          " -2 -Y extcmd -T fields -E aggregator='|'";
     if (GetParam() == Link::Udp) {
       command += " -d udp.port==" + std::to_string(scene_.port) + ",extcmd";
     }
@@ -82,11 +83,19 @@ TEST_P(PlcctlCapture, EveryFrameReadsBackAsSentAndAnswered) {
   });
   const std::string capture = (scene_.scratch.Path() / "plcctl.pcap").string();
   ASSERT_EQ(Run({"--capture", capture, "status"}), 0);
-  const std::vector<std::string> fields = {
-      "extcmd.command", "extcmd.role", "extcmd.result", "extcmd.status.main_version",
-      "extcmd.system.text", "ip.src", "ip.dst", "udp.srcport", "udp.dstport",
-      "extcmd_serial.direction", "extcmd_serial.checksum.ok", "extcmd.tool_error",
-      "_ws.expert.message"};
+  const std::vector<std::string> fields = {"extcmd.command",
+                                           "extcmd.role",
+                                           "extcmd.result",
+                                           "extcmd.status.main_version",
+                                           "extcmd.system.text",
+                                           "ip.src",
+                                           "ip.dst",
+                                           "udp.srcport",
+                                           "udp.dstport",
+                                           "extcmd_serial.direction",
+                                           "extcmd_serial.checksum.ok",
+                                           "extcmd.tool_error",
+                                           "_ws.expert.message"};
   auto rows = Dissect(capture, fields);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0][0], "0xa141");

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "extcmd/frame.h"
+#include "extcmd/records.h"
 #include "plcctl/invocation.h"
 #include "plcctl/progress.h"
 #include "plcctl/report.h"
-#include "extcmd/frame.h"
-#include "extcmd/records.h"
 #include "tests/e2e/pty_driver.h"
 #include "tests/e2e/scene.h"
 #include "tests/e2e/tool_test.h"
@@ -71,7 +71,8 @@ TEST_P(Plcctl, StatusInBothFormsReadsEveryField) {
   EXPECT_EQ(human.out,
             " Mode ................... Terminal(authenticated)\n"
             " MAC Address ............ 0a-0b-0c-0d-0e-0f\n"
-            " Master MAC Address ..... 0a-0b-0c-0d-0e-00\n" + kStatusValueLines);
+            " Master MAC Address ..... 0a-0b-0c-0d-0e-00\n" +
+                kStatusValueLines);
 
   const Ran machine = Run({"status", "--json"});
   EXPECT_EQ(machine.status, 0) << machine.err;
@@ -95,7 +96,9 @@ TEST_P(Plcctl, IdentityRemoteSystemCommandAndRestartAsJson) {
   EXPECT_EQ(id.at("identity"), kExampleIdentityJson);
   // The address typed travels in the request's data, first number first.
   const sim::Bytes request = scene_.adapter.Requests().back();
-  EXPECT_EQ(sim::Bytes(request.begin() + frame::kHeaderSize, request.begin() + frame::kHeaderSize + 4), (sim::Bytes{192, 168, 0, 10}));
+  EXPECT_EQ(
+      sim::Bytes(request.begin() + frame::kHeaderSize, request.begin() + frame::kHeaderSize + 4),
+      (sim::Bytes{192, 168, 0, 10}));
 
   const Ran relayed = Run({"remote", "02:00:00:00:00:01", "--wait", "25", "--json"});
   ASSERT_EQ(relayed.status, 0) << relayed.err;
@@ -166,8 +169,8 @@ TEST_P(Plcctl, ARefusedBlockStopsTheTransferAndTellsWhich) {
   EXPECT_EQ(j.at("bytes"), 2048);
   EXPECT_EQ(j.at("block"), 2);
   EXPECT_EQ(scene_.adapter.RequestCount(), 3u) << "block 3 is never sent";
-  EXPECT_NE(ran.err.find("plcctl: " + Adapter() + ": firmware: Failure:10207: "),
-            std::string::npos) << ran.err;
+  EXPECT_NE(ran.err.find("plcctl: " + Adapter() + ": firmware: Failure:10207: "), std::string::npos)
+      << ran.err;
   EXPECT_NE(ran.err.find(" Result:3\n"), std::string::npos) << ran.err;
 
   // On a terminal, without --json, the progress line is redrawn after each block.
@@ -206,8 +209,8 @@ TEST_P(Plcctl, EachFailureClassEndsWithStatusOneAndItsCode) {
     EXPECT_EQ(j.at("result"), c.result ? json(*c.result) : json(nullptr));
     EXPECT_EQ(j.at("message"), plcctl::FailureText(code));
     EXPECT_FALSE(j.contains("status"));
-    const std::string line = "plcctl: " + Adapter() + ": status: Failure:" +
-                             std::to_string(code) + ": " + plcctl::FailureText(code);
+    const std::string line = "plcctl: " + Adapter() + ": status: Failure:" + std::to_string(code) +
+                             ": " + plcctl::FailureText(code);
     EXPECT_NE(ran.err.find(line), std::string::npos) << ran.err;
     // The human form prints nothing on standard output for a failure.
     EXPECT_EQ(Run({"--timeout", "300", "status"}).out, "");
@@ -227,7 +230,8 @@ TEST_P(Plcctl, EverySamplesUntilTheCountWithTheTimeOfEach) {
   std::istringstream in(human.out);
   for (std::string line; std::getline(in, line);) {
     EXPECT_NE(line.find("Z " + Adapter() + ": Mode: Master, MAC Address: 00-11-22-33-44-55,"),
-              std::string::npos) << line;
+              std::string::npos)
+        << line;
   }
 }
 
@@ -245,7 +249,9 @@ TEST_P(Plcctl, ASignalEndsTheAnswerWaitAndThePauseAtOnce) {
     int signal;
   };
   const Case cases[] = {
-      {{"--timeout", "30000", "status"}, sim::Fault{sim::FaultKind::NoAnswer, std::nullopt}, SIGINT},
+      {{"--timeout", "30000", "status"},
+       sim::Fault{sim::FaultKind::NoAnswer, std::nullopt},
+       SIGINT},
       {{"restart"}, std::nullopt, SIGTERM},
   };
   for (const Case& c : cases) {
@@ -280,10 +286,10 @@ class PlcctlUdp : public Plcctl {};
 
 TEST_P(PlcctlUdp, SeveralAdaptersOneSilentTheOthersStillAnswer) {
   WriteFile(scene_.scratch.Path(), "adapters.txt",
-            {'#', ' ', 'b', 'e', 'n', 'c', 'h', '\n', '1', '2', '7', '.', '0', '.', '0', '.',
-             '4', ' ', '#', ' ', 's', 'i', 'l', 'e', 'n', 't', '\n', '\n'});
-  const Ran ran = Run({"--timeout", "300", "--ip", kAdapterAddress, "--ip", "@adapters.txt",
-                       "--ip", kAdapterAddress, "--json", "status"});
+            {'#', ' ', 'b', 'e', 'n', 'c', 'h', '\n', '1', '2', '7', '.', '0',  '.',
+             '0', '.', '4', ' ', '#', ' ', 's', 'i',  'l', 'e', 'n', 't', '\n', '\n'});
+  const Ran ran = Run({"--timeout", "300", "--ip", kAdapterAddress, "--ip", "@adapters.txt", "--ip",
+                       kAdapterAddress, "--json", "status"});
   EXPECT_EQ(ran.status, 1);
   const auto lines = JsonLines(ran.out);
   ASSERT_EQ(lines.size(), 3u);
@@ -293,11 +299,14 @@ TEST_P(PlcctlUdp, SeveralAdaptersOneSilentTheOthersStillAnswer) {
   ExpectCommon(lines[2], kAdapterAddress, "status", true);
   EXPECT_EQ(scene_.adapter.RequestCount(), 2u);
 
-  const Ran human = Run({"--timeout", "300", "--ip", "127.0.0.4", "--ip", kAdapterAddress,
-                         "identity", "1.2.3.4"});
+  const Ran human = Run(
+      {"--timeout", "300", "--ip", "127.0.0.4", "--ip", kAdapterAddress, "identity", "1.2.3.4"});
   EXPECT_EQ(human.status, 1);
-  EXPECT_EQ(human.out.rfind(std::string(kAdapterAddress) + ": MAC Address: 00-11-22-33-44-55, "
-                            "IP Address: 192.168.0.249, Sub-Net Mask: 255.255.255.0, ", 0), 0u)
+  EXPECT_EQ(human.out.rfind(std::string(kAdapterAddress) +
+                                ": MAC Address: 00-11-22-33-44-55, "
+                                "IP Address: 192.168.0.249, Sub-Net Mask: 255.255.255.0, ",
+                            0),
+            0u)
       << human.out;
   EXPECT_NE(human.err.find("plcctl: 127.0.0.4: identity: Failure:10009: "), std::string::npos);
 }
@@ -321,7 +330,8 @@ TEST_P(PlcctlUdp, SettingsShowWhatSampleIniAndTheOptionsSay) {
   EXPECT_EQ(scene_.adapter.RequestCount(), 0u);
 
   // Each --ip takes one address; the command may follow at once.
-  const auto two = JsonLines(Run({"--json", "--ip", "127.0.0.7", "--ip", "127.0.0.8", "settings"}).out);
+  const auto two =
+      JsonLines(Run({"--json", "--ip", "127.0.0.7", "--ip", "127.0.0.8", "settings"}).out);
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[1].at("ip"), "127.0.0.8");
 
@@ -394,7 +404,8 @@ TEST(PlcctlProgress, LineTellsPercentBlocksRateAndTimeLeft) {
 TEST(PlcctlOptions, MacAndAddressTexts) {
   EXPECT_EQ(plcctl::ParseMac("0a0B0c0d0e0f"), (commands::Mac{0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f}));
   EXPECT_EQ(plcctl::ParseMac("0a-0b-0c-0d-0e-0f"), plcctl::ParseMac("0a:0b:0c:0d:0e:0f"));
-  for (const char* bad : {"0a0b0c0d0e0", "0a0b0c0d0e0g", "0a-0b:0c-0d-0e-0f", "0a:0b:0c:0d:0e:0f:"}) {
+  for (const char* bad :
+       {"0a0b0c0d0e0", "0a0b0c0d0e0g", "0a-0b:0c-0d-0e-0f", "0a:0b:0c:0d:0e:0f:"}) {
     EXPECT_FALSE(plcctl::ParseMac(bad)) << bad;
   }
   EXPECT_TRUE(plcctl::IsIpv4("127.0.0.2"));

@@ -68,15 +68,16 @@ void ExpectNothingGrew(const Usage& settled, const Usage& end) {
   EXPECT_LE(end.residentKiB, settled.residentKiB + kFewPagesKiB)
       << "resident memory grew from " << settled.residentKiB << " KiB to " << end.residentKiB
       << " KiB";
-  std::cout << "descriptors " << settled.descriptors << " -> " << end.descriptors
-            << ", resident " << settled.residentKiB << " KiB -> " << end.residentKiB << " KiB\n";
+  std::cout << "descriptors " << settled.descriptors << " -> " << end.descriptors << ", resident "
+            << settled.residentKiB << " KiB -> " << end.residentKiB << " KiB\n";
 }
 
 ToolScene::Settings SceneFor(Link link) {
   return link == Link::Serial ? WithSerialLine() : ToolScene::Settings{};
 }
 
-const sim::Bytes kGetStatus = sim::MakeFrame(frame::kDirRequest, CMD_GET_STATUS | 1, sim::Bytes(4, 0));
+const sim::Bytes kGetStatus =
+    sim::MakeFrame(frame::kDirRequest, CMD_GET_STATUS | 1, sim::Bytes(4, 0));
 
 // The emulator keeps a window of the most recent requests it saw. Filled once before the run,
 // the window only turns over, so what it holds in this process no longer grows with the run.
@@ -85,8 +86,7 @@ class RecordFiller {
   explicit RecordFiller(const ToolScene& scene) : scene_(scene) {}
 
   void Fill(Link link) {
-    const std::size_t count = std::max(sim::Adapter::kKeptRequests,
-                                       sim::UdpServer::kKeptRequests);
+    const std::size_t count = std::max(sim::Adapter::kKeptRequests, sim::UdpServer::kKeptRequests);
     link == Link::Udp ? OverUdp(count) : OverTheLine(count);
   }
 
@@ -163,8 +163,8 @@ TEST_P(SoakThroughTheObject, EveryGetStatusWorksAndNothingGrows) {
   int firstError = 0;
   for (std::size_t i = 0; i < exchanges; ++i) {
     extcmd.MakeCommand(CMD_GET_STATUS, 4);
-    const bool ok = extcmd.Transact(0) == 1 &&
-                    std::equal(expected.begin(), expected.end(), extcmd.GetData());
+    const bool ok =
+        extcmd.Transact(0) == 1 && std::equal(expected.begin(), expected.end(), extcmd.GetData());
     if (!ok && failed++ == 0) firstError = extcmd.GetErrorCode();
     if (i + 1 == SettledAfter(exchanges)) settled = Usage::Of(getpid());
   }
@@ -174,16 +174,17 @@ TEST_P(SoakThroughTheObject, EveryGetStatusWorksAndNothingGrows) {
   EXPECT_EQ(link == Link::Udp ? extcmd.CloseEther() : extcmd.CloseSerial(), 1);
 }
 
-const std::string kStatus = "\n Mode ................... Master\n"
-                            " MAC Address ............ 00-11-22-33-44-55\n"
-                            " Registered Info ........ 1\n"
-                            " Ether LinkUp ........... 1\n"
-                            " Ether SpdDpx ........... 100\n"
-                            " Multiple Mode .......... 0\n"
-                            " Main Version ........... EMU-MAIN 1.0.0\n"
-                            " Boot Version ........... EMU-BOOT 1.0\n"
-                            " Beacon Status .......... 1\n"
-                            "\n\n Press any key";
+const std::string kStatus =
+    "\n Mode ................... Master\n"
+    " MAC Address ............ 00-11-22-33-44-55\n"
+    " Registered Info ........ 1\n"
+    " Ether LinkUp ........... 1\n"
+    " Ether SpdDpx ........... 100\n"
+    " Multiple Mode .......... 0\n"
+    " Main Version ........... EMU-MAIN 1.0.0\n"
+    " Boot Version ........... EMU-BOOT 1.0\n"
+    " Beacon Status .......... 1\n"
+    "\n\n Press any key";
 
 class SoakThroughSample : public ::testing::TestWithParam<Link> {};
 

@@ -109,8 +109,7 @@ int PollStreams(std::span<Inbound* const> streams, std::span<pollfd> extra,
 
 }  // namespace
 
-Child::Child(pid_t pid)
-    : pid_(pid), exit_(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))) {
+Child::Child(pid_t pid) : pid_(pid), exit_(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))) {
   if (!exit_) {
     const int error = errno;
     Kill();
@@ -126,7 +125,8 @@ Child Child::Spawn(const Command& command, const Stdio& stdio) {
   actions.Dup(stdio.err, STDERR_FILENO);
   actions.Chdir(command.workDir);
   pid_t pid = -1;
-  const int error = posix_spawn(&pid, exec.Argv()[0], actions.Get(), nullptr, exec.Argv(), exec.Envp());
+  const int error =
+      posix_spawn(&pid, exec.Argv()[0], actions.Get(), nullptr, exec.Argv(), exec.Envp());
   if (error != 0) Throw("cannot start " + command.program, error);
   return Child(pid);
 }

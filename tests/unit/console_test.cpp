@@ -42,20 +42,18 @@ TEST_P(PromptNumberLines, AcceptOnlyDigitsInRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Menu, PromptNumberLines,
-    ::testing::Values(NumberCase{"empty", "", 0, 4, false, 0},
-                      NumberCase{"trailing_letter", "1a", 0, 4, false, 0},
-                      NumberCase{"sign", "-1", 0, 4, false, 0},
-                      NumberCase{"plus", "+1", 0, 4, false, 0},
-                      NumberCase{"blank", " 1", 0, 4, false, 0},
-                      NumberCase{"above", "5", 0, 4, false, 0},
-                      NumberCase{"twelve_nines", "999999999999", 0, 4, false, 0},
-                      NumberCase{"saturates_at_max", "99999999999", 0, 2147483647, true,
-                                 2147483647},
-                      NumberCase{"leading_zero", "04", 0, 4, true, 4},
-                      NumberCase{"hundred_zeros", std::string(100, '0') + "4", 0, 4, true, 4},
-                      NumberCase{"crlf", "3\r", 0, 4, true, 3},
-                      NumberCase{"upper_bound", "4095", 0, 4095, true, 4095},
-                      NumberCase{"too_long", std::string(4096, '1'), 0, 2147483647, false, 0}),
+    ::testing::Values(
+        NumberCase{"empty", "", 0, 4, false, 0},
+        NumberCase{"trailing_letter", "1a", 0, 4, false, 0},
+        NumberCase{"sign", "-1", 0, 4, false, 0}, NumberCase{"plus", "+1", 0, 4, false, 0},
+        NumberCase{"blank", " 1", 0, 4, false, 0}, NumberCase{"above", "5", 0, 4, false, 0},
+        NumberCase{"twelve_nines", "999999999999", 0, 4, false, 0},
+        NumberCase{"saturates_at_max", "99999999999", 0, 2147483647, true, 2147483647},
+        NumberCase{"leading_zero", "04", 0, 4, true, 4},
+        NumberCase{"hundred_zeros", std::string(100, '0') + "4", 0, 4, true, 4},
+        NumberCase{"crlf", "3\r", 0, 4, true, 3},
+        NumberCase{"upper_bound", "4095", 0, 4095, true, 4095},
+        NumberCase{"too_long", std::string(4096, '1'), 0, 2147483647, false, 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PromptNumber, BelowMinimumIsRejected) {
@@ -76,17 +74,23 @@ TEST(PromptText, ModesJudgeTheLength) {
     bool accepted;
   };
   const Case cases[] = {
-      {12, 0, "0123456789ab", true},  {12, 0, "0123456789a", false},
-      {12, 0, "0123456789abc", false}, {16, 1, "a", true},
-      {16, 1, std::string(16, 'x'), true}, {16, 1, std::string(17, 'x'), false},
-      {16, 1, "", false},             {1024, 3, std::string(1024, 'f'), true},
-      {1024, 3, std::string(1025, 'f'), false}, {12, 0, "", false},
+      {12, 0, "0123456789ab", true},
+      {12, 0, "0123456789a", false},
+      {12, 0, "0123456789abc", false},
+      {16, 1, "a", true},
+      {16, 1, std::string(16, 'x'), true},
+      {16, 1, std::string(17, 'x'), false},
+      {16, 1, "", false},
+      {1024, 3, std::string(1024, 'f'), true},
+      {1024, 3, std::string(1025, 'f'), false},
+      {12, 0, "", false},
   };
   for (const Case& c : cases) {
     ScriptedConsole io(c.line + "\n" + (c.mode == 0 ? std::string(c.maxLength, 'z') : "z") + "\n");
     std::string out(static_cast<std::size_t>(c.maxLength) + 1, '#');
     EXPECT_EQ(PromptText(out.data(), c.maxLength, "> ", c.mode), 1);
-    const std::string expected = c.accepted ? c.line : (c.mode == 0 ? std::string(c.maxLength, 'z') : "z");
+    const std::string expected =
+        c.accepted ? c.line : (c.mode == 0 ? std::string(c.maxLength, 'z') : "z");
     EXPECT_STREQ(out.c_str(), expected.c_str()) << c.line.size() << " mode " << c.mode;
     EXPECT_EQ(io.output, c.accepted ? "> " : "> " + kRejected + "> ") << c.line.size();
   }
@@ -228,9 +232,9 @@ TEST(LinkConfig, ShortMacLeavesTheRestZero) {
   for (const char* mac : {"-", "ABC", ""}) {
     const auto ini = console::IniFile::Parse(std::string("[ETHERNET]\nARP=1\nMAC=") + mac + "\n");
     const auto c = console::ReadLinkConfig(ini, false);
-    const std::array<std::uint8_t, 6> expected =
-        std::string(mac) == "ABC" ? std::array<std::uint8_t, 6>{0xAB, 0xC0}
-                                  : std::array<std::uint8_t, 6>{};
+    const std::array<std::uint8_t, 6> expected = std::string(mac) == "ABC"
+                                                     ? std::array<std::uint8_t, 6>{0xAB, 0xC0}
+                                                     : std::array<std::uint8_t, 6>{};
     EXPECT_EQ(c.macBytes, expected) << mac;
   }
 }

@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 // A folder of its own for each test, removed afterwards.
 class TempDir {
  public:
@@ -42,7 +41,8 @@ class TempDir {
   std::string Write(const std::string& name, const Bytes& bytes) const {
     const fs::path p = path_ / name;
     std::ofstream(p, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return p.string();
   }
 
@@ -69,7 +69,9 @@ std::function<std::optional<Bytes>(const Bytes&)> RejectBlock(std::size_t reject
 }
 
 // The data area of a recorded request.
-Bytes DataOf(const Bytes& request) { return Bytes(request.begin() + frame::kHeaderSize, request.end()); }
+Bytes DataOf(const Bytes& request) {
+  return Bytes(request.begin() + frame::kHeaderSize, request.end());
+}
 
 // The image as the adapter puts it together: ByteCount bytes of each block, in order.
 Bytes Reassemble(const std::vector<Bytes>& requests) {
@@ -169,7 +171,7 @@ TEST(UpdateFirmware, ProgressFor130Blocks) {
   EXPECT_EQ(UpdateFirmware(link), 1);
   const std::string dots(64, '.');
   EXPECT_EQ(io.output, kImagePrompt + (" " + dots + "\n " + dots + "\n ." +
-                                      "\n Wait for writing memory\n Success update firmware\n"));
+                                       "\n Wait for writing memory\n Success update firmware\n"));
   EXPECT_EQ(io.Unread(), 1u);  // no key is awaited after success
 }
 
@@ -201,9 +203,9 @@ TEST(UpdateFirmware, MarksAreWrittenBeforeTheNextBlockGoesOut) {
   };
   EXPECT_EQ(UpdateFirmware(link), 1);
   console.Flush();
-  EXPECT_EQ(streams.events, (std::vector<std::string>{"write", "read", "exchange", "write",
-                                                      "exchange", "write", "exchange", "pause",
-                                                      "write"}));
+  EXPECT_EQ(streams.events,
+            (std::vector<std::string>{"write", "read", "exchange", "write", "exchange", "write",
+                                      "exchange", "pause", "write"}));
   EXPECT_EQ(streams.writes,
             (std::vector<std::string>{kImagePrompt, " .", ".\n Wait for writing memory",
                                       "\n Success update firmware\n"}));
@@ -234,12 +236,13 @@ TEST_P(UpdateFirmwareRejected, StopsAtTheRejectedBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, UpdateFirmwareRejected,
-                         ::testing::Values(RejectCase{5, 3, 6, " ....."},
-                                           RejectCase{0, 255, 1, ""},
-                                           RejectCase{9, 1, 10, " .........\n Wait for writing memory"}));
+                         ::testing::Values(RejectCase{5, 3, 6, " ....."}, RejectCase{0, 255, 1, ""},
+                                           RejectCase{9, 1, 10,
+                                                      " .........\n Wait for writing memory"}));
 
 TEST(UpdateFirmware, NoAnswerToTheLastBlockReportsTheLinksTimeOutCode) {
-  for (const auto& [connect, code] : {std::pair{CONNECT_ETHER, 10009}, std::pair{CONNECT_SERIAL, 10105}}) {
+  for (const auto& [connect, code] :
+       {std::pair{CONNECT_ETHER, 10009}, std::pair{CONNECT_SERIAL, 10105}}) {
     TempDir dir;
     ScriptedConsole io(dir.Write("image.bin", Image(2500)) + "\nk");
     FakeLink link(connect);
@@ -262,7 +265,8 @@ TEST(UpdateFirmware, WithoutALinkTheFileIsStillReadAndTheOpenFailureReported) {
   link.m_nError = 10102;  // what the failed open left
   link.m_nTimeout = 1234;
   EXPECT_EQ(UpdateFirmware(link), 0);
-  EXPECT_EQ(io.output, kImagePrompt + "\n Wait for writing memory\n Failure:10102\n\n Press any key");
+  EXPECT_EQ(io.output,
+            kImagePrompt + "\n Wait for writing memory\n Failure:10102\n\n Press any key");
   EXPECT_EQ(link.m_nTimeout, 5000);  // the transfer had begun
 }
 
@@ -293,7 +297,8 @@ TEST_P(UpdateFirmwareFileFailure, ReportsSendsNothingAndKeepsTheTimeOut) {
 INSTANTIATE_TEST_SUITE_P(
     Files, UpdateFirmwareFileFailure,
     ::testing::Values(
-        FileFailureCase{"Missing", [](const TempDir& d) { return (d.path() / "absent.bin").string(); },
+        FileFailureCase{"Missing",
+                        [](const TempDir& d) { return (d.path() / "absent.bin").string(); },
                         "\n Failure:Firmware image file open error !!\n"},
         FileFailureCase{"Empty", [](const TempDir& d) { return d.Write("empty.bin", {}); },
                         "\n Failure:Firmware image file read error !!\n"},

@@ -76,7 +76,8 @@ Bytes AnswerFrame(std::uint16_t code, std::initializer_list<std::uint8_t> leadin
 FakeLink::FakeLink(int link, int timeoutMs) : C_ZANTO_EXTCMD_IF(timeoutMs) { m_nConnect = link; }
 
 int FakeLink::Send() {
-  const std::size_t length = frame::kFrameLengthBase + frame::Get16(m_pFrame + frame::kOffFrameLength);
+  const std::size_t length =
+      frame::kFrameLengthBase + frame::Get16(m_pFrame + frame::kOffFrameLength);
   requests.emplace_back(m_pFrame, m_pFrame + length);
   timeoutsAtSend.push_back(m_nTimeout);
   pending_ = respond ? respond(requests.back()) : std::nullopt;
@@ -92,14 +93,12 @@ int FakeLink::Receive(std::size_t offset, int timeoutCode) {
   Bytes answer = std::move(*pending_);
   pending_.reset();
   if (offset == 0) {  // serial: the checksum follows the frame
-    const std::uint16_t sum = frame::Checksum(
-        std::span<const std::uint8_t>(answer).subspan(frame::kFrameLengthBase,
-                                                      answer.size() - frame::kFrameLengthBase));
+    const std::uint16_t sum = frame::Checksum(std::span<const std::uint8_t>(answer).subspan(
+        frame::kFrameLengthBase, answer.size() - frame::kFrameLengthBase));
     answer.push_back(static_cast<std::uint8_t>(sum));
     answer.push_back(static_cast<std::uint8_t>(sum >> 8));
   }
-  std::memcpy(m_Buffer + offset, answer.data(),
-              std::min(answer.size(), sizeof m_Buffer - offset));
+  std::memcpy(m_Buffer + offset, answer.data(), std::min(answer.size(), sizeof m_Buffer - offset));
   return 1;
 }
 

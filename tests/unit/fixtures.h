@@ -75,7 +75,7 @@ class ScriptedStreams final : public console::ConsoleStreams {
   bool endRequested = false;
   bool endWhenInputRunsOut = false;  // the run is asked to end once the chunks are used up
   int outputLostNotes = 0;
-  int terminalChecks = 0;            // how often the console asked whether input is a terminal
+  int terminalChecks = 0;  // how often the console asked whether input is a terminal
 
  private:
   std::size_t Take(std::span<char> dest);
@@ -99,8 +99,8 @@ class FakeLink : public C_ZANTO_EXTCMD_IF {
   explicit FakeLink(int link = CONNECT_ETHER, int timeoutMs = 5000);
 
   std::function<std::optional<Bytes>(const Bytes& request)> respond;
-  std::vector<Bytes> requests;        // request frames as sent (frame start to last data byte)
-  std::vector<int> timeoutsAtSend;    // m_nTimeout when each request went out
+  std::vector<Bytes> requests;      // request frames as sent (frame start to last data byte)
+  std::vector<int> timeoutsAtSend;  // m_nTimeout when each request went out
 
   int EtherSend() override { return Send(); }
   int EtherRecv() override { return Receive(frame::kDatagramLead, ERR_ETHER_RECV); }

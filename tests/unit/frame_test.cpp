@@ -83,8 +83,8 @@ TEST(RelayCommand, NestsTheInnerFrameWithBothLengths) {
   EXPECT_EQ(frame::Get16(outer + 24), 0x3001);
   EXPECT_EQ(frame::Get16(request + 10), 20);
   EXPECT_EQ(frame::Get32(request + 16), 12u);
-  EXPECT_EQ(Bytes(request, request + 28), Bytes(kGetStatusDatagram.begin() + 2,
-                                                kGetStatusDatagram.begin() + 30));
+  EXPECT_EQ(Bytes(request, request + 28),
+            Bytes(kGetStatusDatagram.begin() + 2, kGetStatusDatagram.begin() + 30));
 }
 
 // Answer checks, one defect per row, in the order they run.
@@ -114,16 +114,18 @@ TEST_P(AnswerDefects, FailWithTheirCode) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    InOrder, AnswerDefects,
-    ::testing::Values(Defect{"preamble", 3, 0xAB, 10201}, Defect{"preamble end", 7, 0xAA, 10201},
-                      Defect{"frame type", 8, 4, 10202}, Defect{"direction", 12, 0x01, 10203},
-                      Defect{"magic", 23, 0x0C, 10204}, Defect{"request code echoed", 24, 0x41, 10205}),
-    [](const auto& test) {
-      std::string n = test.param.name;
-      std::replace(n.begin(), n.end(), ' ', '_');
-      return n;
-    });
+INSTANTIATE_TEST_SUITE_P(InOrder, AnswerDefects,
+                         ::testing::Values(Defect{"preamble", 3, 0xAB, 10201},
+                                           Defect{"preamble end", 7, 0xAA, 10201},
+                                           Defect{"frame type", 8, 4, 10202},
+                                           Defect{"direction", 12, 0x01, 10203},
+                                           Defect{"magic", 23, 0x0C, 10204},
+                                           Defect{"request code echoed", 24, 0x41, 10205}),
+                         [](const auto& test) {
+                           std::string n = test.param.name;
+                           std::replace(n.begin(), n.end(), ' ', '_');
+                           return n;
+                         });
 
 // Corrupts the checksum behind the answer on the serial link (and nothing on UDP, which has none).
 class BadChecksumLink : public FakeLink {
@@ -205,9 +207,9 @@ TEST(Transact, ExpectsTheAnswerCodeOfTheRequest) {
   struct Case {
     std::uint16_t base, answer;
   };
-  for (const Case c : {Case{CMD_GET_STATUS, 0xA142}, Case{CMD_INFO_RESOLUTION, 0xB002},
-                       Case{CMD_RELAY, 0x3002}, Case{CMD_FW_UPDATE, 0x5002},
-                       Case{CMD_SYSTEMCMD, 0xDFF2}, Case{CMD_RESET_SYS, 0x4002}}) {
+  for (const Case c :
+       {Case{CMD_GET_STATUS, 0xA142}, Case{CMD_INFO_RESOLUTION, 0xB002}, Case{CMD_RELAY, 0x3002},
+        Case{CMD_FW_UPDATE, 0x5002}, Case{CMD_SYSTEMCMD, 0xDFF2}, Case{CMD_RESET_SYS, 0x4002}}) {
     FakeLink obj;
     obj.respond = Always(AnswerFrame(c.answer, {0}, 4));
     obj.MakeCommand(c.base, 4);

@@ -10,7 +10,6 @@ using namespace tool_texts;
 
 namespace {
 
-
 // The relayed Get Status as it must leave the tool, with MAC and wait time to be filled in.
 Bytes ExpectedRelayFrame(const Bytes& mac, const Bytes& waitTime) {
   // One line per field of the frame, by hand.
@@ -89,13 +88,27 @@ TEST_P(RelayRequest, IsTheNestedGetStatusFrame) {
   EXPECT_EQ(io.Unread(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, RelayRequest,
-    ::testing::Values(
-        RelayCase{CONNECT_ETHER, "0123456789ab", "1", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}, {0x01, 0x00}},
-        RelayCase{CONNECT_ETHER, "0123456789AB", "4095", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB}, {0xFF, 0x0F}},
-        RelayCase{CONNECT_ETHER, "0123456789zz", "0050", {0x01, 0x23, 0x45, 0x67, 0x89, 0x00}, {0x32, 0x00}},
-        RelayCase{CONNECT_SERIAL, "fedcba987654", "256", {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54}, {0x00, 0x01}}));
+INSTANTIATE_TEST_SUITE_P(Entries, RelayRequest,
+                         ::testing::Values(RelayCase{CONNECT_ETHER,
+                                                     "0123456789ab",
+                                                     "1",
+                                                     {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB},
+                                                     {0x01, 0x00}},
+                                           RelayCase{CONNECT_ETHER,
+                                                     "0123456789AB",
+                                                     "4095",
+                                                     {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB},
+                                                     {0xFF, 0x0F}},
+                                           RelayCase{CONNECT_ETHER,
+                                                     "0123456789zz",
+                                                     "0050",
+                                                     {0x01, 0x23, 0x45, 0x67, 0x89, 0x00},
+                                                     {0x32, 0x00}},
+                                           RelayCase{CONNECT_SERIAL,
+                                                     "fedcba987654",
+                                                     "256",
+                                                     {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54},
+                                                     {0x00, 0x01}}));
 
 TEST(PlcRemote, OverUdpTheFrameFollowsTwoZeroBytesAndFillsAn82ByteDatagram) {
   ScriptedConsole io("1\n0123456789ab\n1\nk0\n");
@@ -121,8 +134,8 @@ TEST(PlcRemote, EntryZeroAtOnceSendsNothing) {
 TEST(PlcRemote, AnyInnerAnswerCodeStillPrints) {
   // Only the outer answer is validated: an inner header of zeros, or one that echoes the
   // request code, is taken as it comes.
-  for (const std::uint16_t innerCode : {std::uint16_t{0x0000}, std::uint16_t{0xA141},
-                                        std::uint16_t{0x1234}}) {
+  for (const std::uint16_t innerCode :
+       {std::uint16_t{0x0000}, std::uint16_t{0xA141}, std::uint16_t{0x1234}}) {
     ScriptedConsole io("1\n0123456789ab\n10\nk0\n");
     FakeLink link;
     link.respond = Always(RelayAnswer(0, innerCode, 0));
@@ -163,19 +176,18 @@ TEST_P(PlcRemoteFailure, ReportsAndLeavesTheSubMenu) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reports, PlcRemoteFailure,
-    ::testing::Values(
-        FailureCase{"LocalResult", CONNECT_ETHER, RelayAnswer(4, 0xA142, 0),
-                    "\n Failure:10207\n Result:4\n\n Press any key"},
-        FailureCase{"RemoteResult", CONNECT_ETHER, RelayAnswer(0, 0xA142, 3),
-                    "\n Failure:10207\n Result:3\n\n Press any key"},
-        FailureCase{"LocalResultWins", CONNECT_SERIAL, RelayAnswer(200, 0xA142, 3),
-                    "\n Failure:10207\n Result:200\n\n Press any key"},
-        FailureCase{"OuterCodeEchoed", CONNECT_ETHER, AnswerFrame(0x3001, {0}, 168),
-                    "\n Failure:10205\n\n Press any key"},
-        FailureCase{"NoAnswerUdp", CONNECT_ETHER, std::nullopt,
-                    "\n Failure:10009\n\n Press any key"},
-        FailureCase{"NoAnswerSerial", CONNECT_SERIAL, std::nullopt,
-                    "\n Failure:10105\n\n Press any key"}),
+    ::testing::Values(FailureCase{"LocalResult", CONNECT_ETHER, RelayAnswer(4, 0xA142, 0),
+                                  "\n Failure:10207\n Result:4\n\n Press any key"},
+                      FailureCase{"RemoteResult", CONNECT_ETHER, RelayAnswer(0, 0xA142, 3),
+                                  "\n Failure:10207\n Result:3\n\n Press any key"},
+                      FailureCase{"LocalResultWins", CONNECT_SERIAL, RelayAnswer(200, 0xA142, 3),
+                                  "\n Failure:10207\n Result:200\n\n Press any key"},
+                      FailureCase{"OuterCodeEchoed", CONNECT_ETHER, AnswerFrame(0x3001, {0}, 168),
+                                  "\n Failure:10205\n\n Press any key"},
+                      FailureCase{"NoAnswerUdp", CONNECT_ETHER, std::nullopt,
+                                  "\n Failure:10009\n\n Press any key"},
+                      FailureCase{"NoAnswerSerial", CONNECT_SERIAL, std::nullopt,
+                                  "\n Failure:10105\n\n Press any key"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PlcRemote, InvalidEntriesAreAskedAgain) {
@@ -206,7 +218,7 @@ TEST(RelayOperations, LayTheInnerFrameAt48AndSetBothLengths) {
     request[28] = 0x5A;  // inner data written before the header must survive it
     link.MakeRelayCommand(CMD_INFO_RESOLUTION, 8);
     const std::uint8_t* f = link.m_pFrame;
-    EXPECT_EQ(frame::Get16(f + 10), 72);  // outer FrameLength n + 64
+    EXPECT_EQ(frame::Get16(f + 10), 72);   // outer FrameLength n + 64
     EXPECT_EQ(frame::Get32(f + 16), 64u);  // outer BodyLength n + 56
     EXPECT_EQ(frame::Get16(f + 24), 0x3001);
     // Preamble and frame type pass the answer checks; the direction is a request's.

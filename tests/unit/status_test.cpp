@@ -14,17 +14,17 @@ namespace {
 // A status record: master or terminal, with recognisable values in every field.
 Bytes StatusData(std::uint8_t modeFlags, std::uint8_t authenticated) {
   Bytes d(STATUS_RECORD_SIZE, 0);
-  d[4] = 2;                                     // RegisteredInfo
-  d[5] = 1;                                     // EtherLinkUp
-  d[6] = 0xE8, d[7] = 0x03;                     // EtherSpdDpx 1000
-  d[8] = 3;                                     // MultipleMode
+  d[4] = 2;                  // RegisteredInfo
+  d[5] = 1;                  // EtherLinkUp
+  d[6] = 0xE8, d[7] = 0x03;  // EtherSpdDpx 1000
+  d[8] = 3;                  // MultipleMode
   d[9] = authenticated;
   const std::uint8_t mac[] = {0x00, 0x11, 0xAA, 0xBB, 0xCC, 0xDD};
   std::copy(std::begin(mac), std::end(mac), d.begin() + 10);
   const std::string main = "MAIN 1.2.3", boot = "BOOT 0.9";
   std::copy(main.begin(), main.end(), d.begin() + 16);
   std::copy(boot.begin(), boot.end(), d.begin() + 80);
-  d[112] = 7;                                   // BeaconStatus
+  d[112] = 7;  // BeaconStatus
   d[113] = modeFlags;
   const std::uint8_t master[] = {0x02, 0x03, 0x04, 0x05, 0x06, 0xF7};
   std::copy(std::begin(master), std::end(master), d.begin() + 114);
@@ -73,11 +73,12 @@ const char* const kNotAuthenticated =
     " MAC Address ............ 00-11-aa-bb-cc-dd\n"
     " Master MAC Address ..... 02-03-04-05-06-f7\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, GetStatusModes,
-    ::testing::Values(ModeCase{0x01, 0, kMaster}, ModeCase{0xFF, 1, kMaster},
-                      ModeCase{0x00, 1, kAuthenticated}, ModeCase{0xFE, 1, kAuthenticated},
-                      ModeCase{0x00, 2, kNotAuthenticated}, ModeCase{0x00, 0, kNotAuthenticated}));
+INSTANTIATE_TEST_SUITE_P(Modes, GetStatusModes,
+                         ::testing::Values(ModeCase{0x01, 0, kMaster}, ModeCase{0xFF, 1, kMaster},
+                                           ModeCase{0x00, 1, kAuthenticated},
+                                           ModeCase{0xFE, 1, kAuthenticated},
+                                           ModeCase{0x00, 2, kNotAuthenticated},
+                                           ModeCase{0x00, 0, kNotAuthenticated}));
 
 TEST(GetStatus, ResultFailurePrintsOnlyTheReport) {
   ScriptedConsole io("k");
@@ -141,16 +142,15 @@ TEST(InfoResolution, SendsTheAddressAndPrintsTheIdentity) {
   const Bytes& rq = link.requests[0];
   EXPECT_EQ(frame::Get16(&rq[frame::kOffCommand]), 0xB001);
   EXPECT_EQ(Bytes(rq.begin() + frame::kHeaderSize, rq.end()), (Bytes{0xC0, 0xA8, 0x00, 0x0A}));
-  EXPECT_EQ(io.output,
-            kIpPrompt +
-            "\n"
-            " MAC Address............. 00-11-22-33-44-5f\n"
-            " IP Address.............. 192.168.0.10\n"
-            " Sub-Net Mask............ 255.255.255.0\n"
-            " Model Name.............. PLC-MODEL-X\n"
-            " Command Version......... 0x00000201\n"
-            " Option Flag............. 0x80000008\n"
-            "\n\n Press any key");
+  EXPECT_EQ(io.output, kIpPrompt +
+                           "\n"
+                           " MAC Address............. 00-11-22-33-44-5f\n"
+                           " IP Address.............. 192.168.0.10\n"
+                           " Sub-Net Mask............ 255.255.255.0\n"
+                           " Model Name.............. PLC-MODEL-X\n"
+                           " Command Version......... 0x00000201\n"
+                           " Option Flag............. 0x80000008\n"
+                           "\n\n Press any key");
 }
 
 TEST(InfoResolution, EntryRulesAndNonAddresses) {
@@ -163,7 +163,8 @@ TEST(InfoResolution, EntryRulesAndNonAddresses) {
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(Bytes(link.requests[0].begin() + frame::kHeaderSize, link.requests[0].end()),
             (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(io.output.rfind(kIpPrompt + kRejected + kIpPrompt + kRejected + kIpPrompt + "\n", 0), 0u);
+  EXPECT_EQ(io.output.rfind(kIpPrompt + kRejected + kIpPrompt + kRejected + kIpPrompt + "\n", 0),
+            0u);
 }
 
 TEST(InfoResolution, ResultFailure) {
@@ -171,8 +172,7 @@ TEST(InfoResolution, ResultFailure) {
   FakeLink link;
   link.respond = Always(AnswerFrame(0xB002, {9}, IDENTITY_RECORD_SIZE));
   EXPECT_EQ(InfoResolution(link), 0);
-  EXPECT_EQ(io.output,
-            kIpPrompt + "\n Failure:10207\n Result:9\n\n Press any key");
+  EXPECT_EQ(io.output, kIpPrompt + "\n Failure:10207\n Result:9\n\n Press any key");
 }
 
 }  // namespace

@@ -47,18 +47,19 @@ const std::string kLongest(console::kMaxLine, '7');
 
 INSTANTIATE_TEST_SUITE_P(
     Console, StreamConsoleLines,
-    ::testing::Values(
-        ChunkCase{"AllAtOnce", {"0\n1\n0\n"}, {"0", "1", "0"}},
-        ChunkCase{"ByteByByte", {"1", "2", "\n", "3", "\n"}, {"12", "3"}},
-        ChunkCase{"CrLf", {"1\r\n2\r", "\n"}, {"1", "2"}},
-        ChunkCase{"LastLineWithoutItsEnd", {"4\n", "5"}, {"4", "5"}},
-        ChunkCase{"EmptyLines", {"\n\n"}, {"", ""}},
-        ChunkCase{"LongestLineAcrossReads", {kLongest.substr(0, 4000), kLongest.substr(4000) + "\n1\n"},
-                  {kLongest, "1"}},
-        ChunkCase{"LongestLineAndCr", {kLongest + "\r\n"}, {kLongest}},
-        ChunkCase{"OneMoreIsTooLongAndConsumedWhole",
-                  {kLongest, "8", std::string(9000, '9') + "\n2\n"}, {"<too long>", "2"}},
-        ChunkCase{"TooLongAtTheEnd", {kLongest + "88"}, {"<too long>"}}),
+    ::testing::Values(ChunkCase{"AllAtOnce", {"0\n1\n0\n"}, {"0", "1", "0"}},
+                      ChunkCase{"ByteByByte", {"1", "2", "\n", "3", "\n"}, {"12", "3"}},
+                      ChunkCase{"CrLf", {"1\r\n2\r", "\n"}, {"1", "2"}},
+                      ChunkCase{"LastLineWithoutItsEnd", {"4\n", "5"}, {"4", "5"}},
+                      ChunkCase{"EmptyLines", {"\n\n"}, {"", ""}},
+                      ChunkCase{"LongestLineAcrossReads",
+                                {kLongest.substr(0, 4000), kLongest.substr(4000) + "\n1\n"},
+                                {kLongest, "1"}},
+                      ChunkCase{"LongestLineAndCr", {kLongest + "\r\n"}, {kLongest}},
+                      ChunkCase{"OneMoreIsTooLongAndConsumedWhole",
+                                {kLongest, "8", std::string(9000, '9') + "\n2\n"},
+                                {"<too long>", "2"}},
+                      ChunkCase{"TooLongAtTheEnd", {kLongest + "88"}, {"<too long>"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StreamConsole, KeysWithoutATerminalComeFromTheSameBuffer) {
@@ -121,10 +122,10 @@ TEST(StreamConsole, WritesAScreenInOnePieceWhenTheToolWaits) {
   Print("before an exchange");
   io.Flush();
   io.Flush();  // nothing more to write: no empty write
-  EXPECT_EQ(streams.writes,
-            (std::vector<std::string>{"menu\nInput number --> ",
-                                      " Mode ... Master\n Beacon Status .......... 1\n\n Press any key",
-                                      "before the pause", "before an exchange"}));
+  EXPECT_EQ(streams.writes, (std::vector<std::string>{
+                                "menu\nInput number --> ",
+                                " Mode ... Master\n Beacon Status .......... 1\n\n Press any key",
+                                "before the pause", "before an exchange"}));
   EXPECT_EQ(streams.events, (std::vector<std::string>{"write", "read", "write", "read", "write",
                                                       "pause", "write"}));
 }
@@ -182,10 +183,9 @@ TEST(StreamConsole, AToolRunWritesOneScreenPerWaitAndAsksForTheTerminalOnce) {
   EXPECT_EQ(streams.writes[3], menu);
   EXPECT_EQ(streams.writes[4], streams.writes[2]);
   EXPECT_EQ(streams.writes[5], menu);
-  EXPECT_EQ(streams.events,
-            (std::vector<std::string>{"write", "read", "write", "read", "exchange", "write", "key",
-                                      "write", "read", "exchange", "write", "key", "write",
-                                      "read"}));
+  EXPECT_EQ(streams.events, (std::vector<std::string>{"write", "read", "write", "read", "exchange",
+                                                      "write", "key", "write", "read", "exchange",
+                                                      "write", "key", "write", "read"}));
   EXPECT_EQ(streams.terminalChecks, 1);
 }
 

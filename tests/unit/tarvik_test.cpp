@@ -18,7 +18,6 @@ using namespace tool_texts;
 
 namespace {
 
-
 Bytes TextAnswer(const std::string& text) {
   return AnswerFrame(0xDFF2, Bytes(text.begin(), text.end()));
 }
@@ -53,8 +52,7 @@ TEST_P(SystemCommandPadding, EndsTheTextWithNulAndFillToAMultipleOfFour) {
 INSTANTIATE_TEST_SUITE_P(Lengths, SystemCommandPadding,
                          ::testing::Values(PaddingCase{1, 4, 2}, PaddingCase{2, 4, 1},
                                            PaddingCase{3, 4, 0}, PaddingCase{4, 8, 3},
-                                           PaddingCase{1023, 1024, 0},
-                                           PaddingCase{1024, 1028, 3}));
+                                           PaddingCase{1023, 1024, 0}, PaddingCase{1024, 1028, 3}));
 
 TEST(SystemCommand, ThreeCharactersMakeFrameLength20AndBodyLength12) {
   ScriptedConsole io("ver\nk");
@@ -74,7 +72,8 @@ TEST(SystemCommand, EmptyAndOverlongLinesAreAskedAgain) {
   EXPECT_EQ(SystemCommand(link), 1);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(std::string(link.requests[0].begin() + frame::kHeaderSize,
-                        link.requests[0].begin() + frame::kHeaderSize + 5), "ls -l");
+                        link.requests[0].begin() + frame::kHeaderSize + 5),
+            "ls -l");
   EXPECT_EQ(io.output, std::string(kCommandPrompt) + kRejected + kCommandPrompt + kRejected +
                            kCommandPrompt + "\n done\n\n Press any key");
 }
@@ -121,8 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "\n ABCDE\n\n Press any key"},
         AnswerCase{"FrameLengthBeyondTheDatagram", CONNECT_ETHER,
                    WithFrameLength(TextAnswer("abc"), 16 + 1000), "\n abc\n\n Press any key"},
-        AnswerCase{"RequestCodeEchoed", CONNECT_ETHER,
-                   AnswerFrame(0xDFF1, Bytes{'o', 'k', 0, 0}),
+        AnswerCase{"RequestCodeEchoed", CONNECT_ETHER, AnswerFrame(0xDFF1, Bytes{'o', 'k', 0, 0}),
                    "\n Failure:10205\n\n Press any key"}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -130,11 +128,11 @@ TEST(SystemCommand, TextWithoutNulUpToTheBufferEndIsPrintedNoFurther) {
   // The datagram fills the frame buffer from offset 2 and claims the largest FrameLength.
   ScriptedConsole io("x\nk");
   FakeLink link(CONNECT_ETHER);
-  link.respond = Always(
-      WithFrameLength(TextAnswer(std::string(EXTCMD_BUFFER_SIZE - 2 - 28, 'z')), 0xFFFF));
+  link.respond =
+      Always(WithFrameLength(TextAnswer(std::string(EXTCMD_BUFFER_SIZE - 2 - 28, 'z')), 0xFFFF));
   EXPECT_EQ(SystemCommand(link), 1);
-  EXPECT_EQ(io.output, std::string(kCommandPrompt) + "\n " + std::string(4066, 'z') +
-                           "\n\n Press any key");
+  EXPECT_EQ(io.output,
+            std::string(kCommandPrompt) + "\n " + std::string(4066, 'z') + "\n\n Press any key");
 }
 
 TEST(SystemCommand, WithoutALinkAsksFirstThenReportsTheOpenFailure) {
@@ -259,8 +257,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineFormatCase{"CommandToolTakesTheKeys", true, kEvenTwoStop, {"COM3", 9600, 8, 2, 2}},
         LineFormatCase{"MaintenanceToolKeeps8N1", false, kEvenTwoStop, {"COM3", 9600, 8, 0, 0}},
         LineFormatCase{"CommandToolDefaults", true, "", {"COM1", 115200, 8, 0, 0}},
-        LineFormatCase{"ValuesAreNotExamined", true,
-                       "[SERIAL]\nDATABIT=7\nPARITY=9\nSTOPBIT=-1\n", {"COM1", 115200, 7, 9, -1}}),
+        LineFormatCase{"ValuesAreNotExamined",
+                       true,
+                       "[SERIAL]\nDATABIT=7\nPARITY=9\nSTOPBIT=-1\n",
+                       {"COM1", 115200, 7, 9, -1}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
@@ -271,9 +271,9 @@ TEST(CommandToolMenu, RejectsOutOfRangeAndSelectsWithLeadingZeros) {
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
   ASSERT_EQ(link.requests.size(), 1u);
   EXPECT_EQ(frame::Get16(&link.requests[0][frame::kOffCommand]), 0x4001);
-  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kRejected + kLinkPrompt + kTarvikMenu + kRejected +
-                           kTarvikMenu + kRejected + kTarvikMenu + kRejected + kTarvikMenu +
-                           kRejected + kTarvikMenu +
+  EXPECT_EQ(io.output, std::string(kLinkPrompt) + kRejected + kLinkPrompt + kTarvikMenu +
+                           kRejected + kTarvikMenu + kRejected + kTarvikMenu + kRejected +
+                           kTarvikMenu + kRejected + kTarvikMenu +
                            "\n Recv reset_sys confirmation\n Now restarting...\n\n Press any key" +
                            kTarvikMenu);
   EXPECT_EQ(link.etherCloses, 1);
@@ -285,8 +285,8 @@ TEST(CommandToolMenu, SystemCommandFromTheMenu) {
   RecordingLink link(10000);
   link.respond = Always(TextAnswer(std::string("v1\0", 3)));
   EXPECT_EQ(console::RunTool(TarvikTool(), link, console::IniFile::Parse("")), 0);
-  EXPECT_EQ(io.output, kLinkPrompt + kTarvikMenu + kCommandPrompt +
-                           "\n v1\n\n Press any key" + kTarvikMenu);
+  EXPECT_EQ(io.output,
+            kLinkPrompt + kTarvikMenu + kCommandPrompt + "\n v1\n\n Press any key" + kTarvikMenu);
 }
 
 // Every way out of a run closes the open link exactly once, by the close operation of that

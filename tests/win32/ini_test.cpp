@@ -30,8 +30,8 @@ TEST_P(ReadLikeWindows, ProjectReaderAndProfileReaderAgree) {
   std::string windows;
   if (c.integer) {
     ours = std::to_string(ini.GetInt(c.section, c.key, kFallbackInt));
-    windows = std::to_string(static_cast<int>(
-        GetPrivateProfileIntA(c.section, c.key, kFallbackInt, file.c_str())));
+    windows = std::to_string(
+        static_cast<int>(GetPrivateProfileIntA(c.section, c.key, kFallbackInt, file.c_str())));
   } else {
     // As a C string: the tools use the value up to a NUL, as the system does.
     ours = ini.GetString(c.section, c.key, kFallbackText, kKeep).c_str();

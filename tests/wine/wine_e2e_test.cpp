@@ -225,13 +225,12 @@ TEST_P(WineFailure, IsReportedAndTheMenuFollows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wine, WineFailure,
-    ::testing::Values(
-        FailureCase{"SampleResult", "sample/sample.exe", kSampleMenu.c_str(), Link::Udp, "1",
-                    "\n Failure:10207\n Result:5\n\n Press any key"},
-        FailureCase{"TarvikResult", "tarvik/tarvik.exe", kTarvikMenu.c_str(), Link::Udp, "2",
-                    "\n Failure:10207\n Result:5\n\n Press any key"},
-        FailureCase{"SamplePortAbsent", "sample/sample.exe", kSampleMenu.c_str(), Link::Serial,
-                    "1", "\n Failure:10102\n\n Press any key"}),
+    ::testing::Values(FailureCase{"SampleResult", "sample/sample.exe", kSampleMenu.c_str(),
+                                  Link::Udp, "1", "\n Failure:10207\n Result:5\n\n Press any key"},
+                      FailureCase{"TarvikResult", "tarvik/tarvik.exe", kTarvikMenu.c_str(),
+                                  Link::Udp, "2", "\n Failure:10207\n Result:5\n\n Press any key"},
+                      FailureCase{"SamplePortAbsent", "sample/sample.exe", kSampleMenu.c_str(),
+                                  Link::Serial, "1", "\n Failure:10102\n\n Press any key"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // Ctrl-C (SIGINT to Wine, which hands it to the program as a console event) ends every wait:
@@ -322,12 +321,12 @@ TEST_P(WinePipedEnds, EveryScreenComesWholeAndInOrder) {
   EXPECT_TRUE(tool->Output() == expected) << FirstDifference(tool->Output(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Wine, WinePipedEnds,
-    ::testing::Combine(::testing::ValuesIn(EndCases()), ::testing::Values(Feed::Pipe, Feed::File)),
-    [](const auto& test) {
-      return std::get<0>(test.param).name + FeedName(std::get<1>(test.param));
-    });
+INSTANTIATE_TEST_SUITE_P(Wine, WinePipedEnds,
+                         ::testing::Combine(::testing::ValuesIn(EndCases()),
+                                            ::testing::Values(Feed::Pipe, Feed::File)),
+                         [](const auto& test) {
+                           return std::get<0>(test.param).name + FeedName(std::get<1>(test.param));
+                         });
 
 // The pipe read is one blocking read, which Ctrl-C still ends at once, as every other wait.
 TEST_F(WinePipedTool, CtrlCWhileThePipeIsReadEndsTheTool) {
@@ -560,7 +559,8 @@ TEST_P(WinePlcctl, AFailureEndsWithStatusOneAndAUsageErrorWithTwo) {
   EXPECT_EQ(j.at("result"), 5);
   EXPECT_EQ(j.at("message"), plcctl::FailureText(10207));
   EXPECT_NE(refused.err.find("plcctl: " + Adapter() + ": status: Failure:10207: "),
-            std::string::npos) << refused.err;
+            std::string::npos)
+      << refused.err;
   const std::size_t sent = scene_.adapter.RequestCount();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"frobnicate"}, {"remote", "00:11:22-33:44:55"}}) {
