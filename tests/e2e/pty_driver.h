@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "tests/toolkit/process.h"
 
@@ -30,6 +32,12 @@ class PtyProcess {
  public:
   // The program, its arguments, folder and environment.
   struct Options : toolkit::Command {
+    Options() = default;
+    // Written as {program, args, folder, environment}, as a Command is.
+    Options(std::string path, std::vector<std::string> arguments = {}, std::string folder = {},
+            std::vector<std::string> environment = {})
+        : toolkit::Command{std::move(path), std::move(arguments), std::move(folder),
+                           std::move(environment)} {}
     // Standard output goes to a pipe, and the reads see what comes through it; the terminal
     // stays standard input and error (what a program draws on the terminal is kept apart).
     bool outputPipe = false;
